@@ -77,9 +77,9 @@ class MessageServer
     {
         enum class Action
         {
-            Reply,  // answer with `reply` (only for a request that wants one)
-            None,   // send nothing
-            Close,  // drop the connection without answering
+            Reply, // answer with `reply` (only for a request that wants one)
+            None,  // send nothing
+            Close, // drop the connection without answering
         };
         Action action = Action::None;
         MessageDictionary reply;

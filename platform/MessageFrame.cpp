@@ -65,8 +65,7 @@ bool IsValidEntry(const std::string& key, const MessageValue& value)
 {
     if (key.empty() || key.size() > kMaxKeyLength)
         return false;
-    return value.type != MessageValue::Type::String ||
-           value.bytes.find('\0') == std::string::npos;
+    return value.type != MessageValue::Type::String || value.bytes.find('\0') == std::string::npos;
 }
 } // namespace
 
@@ -130,7 +129,8 @@ bool DecodeFramePayload(const std::string& payload, MessageDictionary& dictionar
             return false;
         }
         value.type = static_cast<MessageValue::Type>(type);
-        if (!IsValidEntry(key, value) || !dictionary.emplace(std::move(key), std::move(value)).second)
+        if (!IsValidEntry(key, value) ||
+            !dictionary.emplace(std::move(key), std::move(value)).second)
         {
             dictionary.clear();
             return false;

@@ -50,17 +50,14 @@ std::string JoinArguments(const std::vector<std::string>& arguments)
 bool SplitArguments(const std::string& commandLine, std::vector<std::string>& arguments)
 {
     arguments.clear();
+    if (commandLine.find('\0') != std::string::npos)
+        return false;
     std::string current;
     bool inArgument = false;
     bool inQuotes = false;
     for (size_t index = 0; index < commandLine.size(); ++index)
     {
         const char character = commandLine[index];
-        if (character == '\0')
-        {
-            arguments.clear();
-            return false;
-        }
         if (inQuotes)
         {
             if (character == '\'')

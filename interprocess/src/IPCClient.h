@@ -26,8 +26,7 @@ Platform::MessageDictionary CreateMessage(const std::string& source, const std::
 class IPCClient : public IMessageClient
 {
   public:
-    IPCClient(std::string clientName, std::string serviceName, uint32_t timeoutMs,
-              bool privileged);
+    IPCClient(std::string clientName, std::string serviceName, uint32_t timeoutMs, bool privileged);
     ~IPCClient() override;
 
     IPCErrorCode Send(const std::string& message) override;

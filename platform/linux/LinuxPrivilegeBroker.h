@@ -20,8 +20,9 @@ namespace Platform
 class LinuxPrivilegeBroker : public IPrivilegeBroker
 {
   public:
-    explicit LinuxPrivilegeBroker(std::string helperDirectory,
-                                  std::chrono::milliseconds startTimeout = std::chrono::seconds(10));
+    explicit LinuxPrivilegeBroker(
+        std::string helperDirectory,
+        std::chrono::milliseconds startTimeout = std::chrono::seconds(10));
 
     bool Authorize() override;
     bool BlessHelper(const std::string& label) override;

@@ -168,7 +168,9 @@ bool MessageServer::Listen(const std::string& socketPath, mode_t mode, std::stri
         error = "another server is listening on " + socketPath;
         return false;
     }
-    struct stat existing{};
+    struct stat existing
+    {
+    };
     if (lstat(socketPath.c_str(), &existing) == 0)
     {
         if (!S_ISSOCK(existing.st_mode))
@@ -227,8 +229,8 @@ void MessageServer::Serve(Handler handler)
         state.connections.emplace_back();
         State::Connection& connection = state.connections.back();
         connection.fd = client;
-        connection.thread =
-            std::thread([&state, &connection, &handler] { state.ServeConnection(connection, handler); });
+        connection.thread = std::thread([&state, &connection, &handler]
+                                        { state.ServeConnection(connection, handler); });
     }
     state.ReapFinished(true);
     if (state.listenFd >= 0)
