@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/filesystem/operations.hpp>
+
 #include <algorithm>
 
 using namespace Korvane::Testing;
@@ -84,7 +86,8 @@ TEST_F(InformationCycleTest, ConnectionFailureStopsTheCycle)
 {
     std::string closedHost;
     {
-        LoopbackHttpServer gone([](const RecordedRequest&) { return ScriptedResponse::Status(200); });
+        LoopbackHttpServer gone([](const RecordedRequest&)
+                                { return ScriptedResponse::Status(200); });
         closedHost = gone.HostAndPort();
     }
     mManager = std::make_unique<UpdateManager>("", closedHost);
@@ -284,8 +287,8 @@ TEST_F(InformationCycleTest, UnusablePermalinkGetsNoFileAndNoDownload)
     EXPECT_TRUE(boost::filesystem::is_directory(Downloads()));
 
     const std::string log = FinishAndReadLog();
-    EXPECT_EQ(Count(log, " Attempt to launch download for Alpha (alpha) but status is update needed"),
-              2u)
+    EXPECT_EQ(
+        Count(log, " Attempt to launch download for Alpha (alpha) but status is update needed"), 2u)
         << log;
 }
 

@@ -1,6 +1,7 @@
 #include "ManagerFixture.h"
 
 #include "basictools/logger/CLog.h"
+#include "support/PlatformStandIns.h"
 
 #include <Poco/DigestEngine.h>
 #include <Poco/MD5Engine.h>
@@ -8,7 +9,6 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -118,15 +118,13 @@ ManagerFixture::ManagerFixture()
       mServer([this](const RecordedRequest& request) { return Answer(request); })
 {
     boost::filesystem::create_directories(Downloads());
-    const std::string install = std::string("'") + UPDATER_SOURCE_DIR +
-                                "/platform/linux/standins/install-standins' '" +
-                                mPlatformRoot.Path().string() + "'";
-    EXPECT_EQ(std::system(install.c_str()), 0) << install;
+    EXPECT_TRUE(InstallStandIns(mPlatformRoot.Path()));
     CSingleton<CLog>::destroyInstance();
     mCapture.emplace();
-    CSingleton<CLog>::getInstance()->SetChannelLevels(
-        {{"update_manager", eLogDebug}, {"web", eLogError}, {"download", eLogDebug},
-         {"install", eLogDebug}});
+    CSingleton<CLog>::getInstance()->SetChannelLevels({{"update_manager", eLogDebug},
+                                                       {"web", eLogError},
+                                                       {"download", eLogDebug},
+                                                       {"install", eLogDebug}});
 }
 
 ManagerFixture::~ManagerFixture()
@@ -145,7 +143,8 @@ ManagerFixture::~ManagerFixture()
 
 void ManagerFixture::MakeManager(const std::string& definitionFile)
 {
-    mManager = std::make_unique<UpdateManager::UpdateManager>(definitionFile, mServer.HostAndPort());
+    mManager =
+        std::make_unique<UpdateManager::UpdateManager>(definitionFile, mServer.HostAndPort());
     mEvents.Attach(*mManager);
 }
 

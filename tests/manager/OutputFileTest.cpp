@@ -34,26 +34,26 @@ TEST_P(OutputFileTest, NamesTheFileInTheDownloadsFolder)
 
 INSTANTIATE_TEST_SUITE_P(
     Urls, OutputFileTest,
-    ::testing::Values(
-        OutputFileCase{"http://host/dl/Setup.dmg", std::string("/Users/u"),
-                       "/Users/u/Downloads/Setup.dmg"},
-        OutputFileCase{"http://host/dl/Setup.dmg", std::nullopt, "~/Downloads/Setup.dmg"},
-        OutputFileCase{"Setup.dmg", std::string("/h"), "/h/Downloads/Setup.dmg"},
-        OutputFileCase{"http://host/dl/Setup%20v2.dmg", std::string("/h"),
-                       "/h/Downloads/Setup%20v2.dmg"},
-        OutputFileCase{"http://host/dl/get?file=a/Setup.dmg", std::string("/h"),
-                       "/h/Downloads/Setup.dmg"},
-        // Names that would make the folder itself, or its parent, the file.
-        OutputFileCase{"http://host/dl/", std::string("/h"), ""},
-        OutputFileCase{"http://host/dl/.", std::string("/h"), ""},
-        OutputFileCase{"http://host/dl/..", std::string("/h"), ""},
-        OutputFileCase{"", std::string("/h"), ""},
-        OutputFileCase{"..", std::string("/h"), ""},
-        OutputFileCase{"http://host/dl/%2e%2e", std::string("/h"), ""},
-        OutputFileCase{"http://host/dl/%2E", std::string("/h"), ""},
-        OutputFileCase{"http://host/dl/..%2F..%2Fetc", std::string("/h"), ""},
-        OutputFileCase{"http://host/dl/a%2fb.dmg", std::string("/h"), ""},
-        OutputFileCase{"http://host/dl/Setup.dmg%00.txt", std::string("/h"), ""}));
+    ::testing::Values(OutputFileCase{"http://host/dl/Setup.dmg", std::string("/Users/u"),
+                                     "/Users/u/Downloads/Setup.dmg"},
+                      OutputFileCase{"http://host/dl/Setup.dmg", std::nullopt,
+                                     "~/Downloads/Setup.dmg"},
+                      OutputFileCase{"Setup.dmg", std::string("/h"), "/h/Downloads/Setup.dmg"},
+                      OutputFileCase{"http://host/dl/Setup%20v2.dmg", std::string("/h"),
+                                     "/h/Downloads/Setup%20v2.dmg"},
+                      OutputFileCase{"http://host/dl/get?file=a/Setup.dmg", std::string("/h"),
+                                     "/h/Downloads/Setup.dmg"},
+                      // Names that would make the folder itself, or its parent, the file.
+                      OutputFileCase{"http://host/dl/", std::string("/h"), ""},
+                      OutputFileCase{"http://host/dl/.", std::string("/h"), ""},
+                      OutputFileCase{"http://host/dl/..", std::string("/h"), ""},
+                      OutputFileCase{"", std::string("/h"), ""},
+                      OutputFileCase{"..", std::string("/h"), ""},
+                      OutputFileCase{"http://host/dl/%2e%2e", std::string("/h"), ""},
+                      OutputFileCase{"http://host/dl/%2E", std::string("/h"), ""},
+                      OutputFileCase{"http://host/dl/..%2F..%2Fetc", std::string("/h"), ""},
+                      OutputFileCase{"http://host/dl/a%2fb.dmg", std::string("/h"), ""},
+                      OutputFileCase{"http://host/dl/Setup.dmg%00.txt", std::string("/h"), ""}));
 
 template <size_t N> std::string WithNul(const char (&text)[N])
 {

@@ -195,7 +195,8 @@ TEST_F(TickTest, ListenerResumesAPausedDownloadFromInsideNotify)
     Start({"alpha"});
     std::vector<UpdateStatus> seen;
     int resumed = 0;
-    mEvents.mOnChanged = [&](const std::string& sku) {
+    mEvents.mOnChanged = [&](const std::string& sku)
+    {
         seen.push_back(Status(sku));
         if (Status(sku) == DownloadPaused && Manager().LaunchDownload(sku, false))
             ++resumed;

@@ -86,8 +86,8 @@ bool IsUsableFileName(const std::string& name)
 {
     for (const std::string& form : {name, PercentDecoded(name)})
     {
-        if (form.empty() || form == "." || form == ".." ||
-            form.find('/') != std::string::npos || form.find('\0') != std::string::npos)
+        if (form.empty() || form == "." || form == ".." || form.find('/') != std::string::npos ||
+            form.find('\0') != std::string::npos)
             return false;
     }
     return true;
@@ -95,8 +95,7 @@ bool IsUsableFileName(const std::string& name)
 } // namespace
 
 UpdateManager::UpdateManager(const std::string& definitionFile, const std::string& server)
-    : mScanner(boost::filesystem::path(definitionFile)), mResourceServer(server),
-      mOnlineMode(true)
+    : mScanner(boost::filesystem::path(definitionFile)), mResourceServer(server), mOnlineMode(true)
 {
     Log(eLogInfo, " Initialize UpdateManager");
 }
@@ -276,10 +275,12 @@ void UpdateManager::LogData() const
     {
         const ProductDescription& description = entry.second.mDescription;
         const Installer& installer = entry.second.mInstaller;
-        Log(eLogDebug, "Data for ", description.mName, ":", "\n", "  URL:            ",
-            description.mPermalink, "\n", "  SKU:            ", description.mSku, "\n",
-            "  Local version:  ", description.mLocalVersion, "\n", "  Latest Version: ",
-            description.mVersion, "\n", "  Installer File: ", installer.GetFile(), "\n",
+        Log(eLogDebug, "Data for ", description.mName, ":", "\n",
+            "  URL:            ", description.mPermalink, "\n",
+            "  SKU:            ", description.mSku, "\n",
+            "  Local version:  ", description.mLocalVersion, "\n",
+            "  Latest Version: ", description.mVersion, "\n",
+            "  Installer File: ", installer.GetFile(), "\n",
             "  Status:         ", ToString(installer.GetStatus()));
     }
 }
@@ -412,8 +413,8 @@ void UpdateManager::ProcessDownload(const std::string& sku, ProductModel& model)
         {
             // Left unconfirmed: the next status computation sees a partial
             // download, which can be resumed.
-            Log(eLogError, " Could not confirm download for ", model.mDescription.mName, " (",
-                sku, "): ", error.what());
+            Log(eLogError, " Could not confirm download for ", model.mDescription.mName, " (", sku,
+                "): ", error.what());
             boost::system::error_code ignored;
             boost::filesystem::remove(model.mInstaller.GetConfirmFile(), ignored);
             model.mInstaller.SetStatus(DownloadPaused);
@@ -452,8 +453,8 @@ void UpdateManager::ProcessCompletedInstallers()
         if (model.mInstaller.GetFile() != file)
             continue;
         const std::string sku = entry.first;
-        Log(eLogInfo, "Installation of ", model.mDescription.mName, file,
-            " complete with status ", ToString(finished->GetStatus()));
+        Log(eLogInfo, "Installation of ", model.mDescription.mName, file, " complete with status ",
+            ToString(finished->GetStatus()));
         EventSource<ProductChangedEvent>::Notify(ProductChangedEvent{sku});
         Update(sku);
         return;
