@@ -344,7 +344,8 @@ void UpdateManager::ProcessState()
         switch (before)
         {
         case DownloadInProgress:
-            if (!model.mDownloader || model.mDownloader->mTransferState.load() > TransferFailed)
+            if (!model.mDownloader ||
+                model.mDownloader->mTransferState.load() > DownloaderBackgrounder::TransferFailed)
                 skip = true;
             else
                 ProcessDownload(sku, model);
@@ -394,17 +395,17 @@ void UpdateManager::ProcessDownload(const std::string& sku, ProductModel& model)
     DownloaderBackgrounder& downloader = *model.mDownloader;
     switch (downloader.mTransferState.load())
     {
-    case TransferIdle:
+    case DownloaderBackgrounder::TransferIdle:
         break;
-    case TransferRunning:
+    case DownloaderBackgrounder::TransferRunning:
         EventSource<DownloadProgressEvent>::Notify(
             DownloadProgressEvent{sku, downloader.mTransferProgress.load(), false});
         break;
-    case TransferStopped:
-    case TransferStopped + 1:
+    case DownloaderBackgrounder::TransferStopped:
+    case DownloaderBackgrounder::TransferStopped + 1:
         model.mInstaller.SetStatus(DownloadPaused);
         break;
-    case TransferComplete:
+    case DownloaderBackgrounder::TransferComplete:
         try
         {
             model.mInstaller.ConfirmDownload(downloader.mComputedChecksum);
@@ -428,7 +429,7 @@ void UpdateManager::ProcessDownload(const std::string& sku, ProductModel& model)
                 Update(sku);
         }
         break;
-    case TransferFailed:
+    case DownloaderBackgrounder::TransferFailed:
         model.mInstaller.SetStatus(DownloadFailed);
         break;
     default:
@@ -564,7 +565,7 @@ bool UpdateManager::IsDownloading(const std::string& sku)
 {
     const ProductModel* model = Find(sku);
     return model != nullptr && model->mDownloader &&
-           model->mDownloader->mTransferState.load() == TransferRunning;
+           model->mDownloader->mTransferState.load() == DownloaderBackgrounder::TransferRunning;
 }
 
 bool UpdateManager::LaunchInstall(const std::string& sku, bool silent)
