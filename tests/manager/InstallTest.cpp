@@ -196,7 +196,7 @@ TEST_F(InstallTest, FinishedInstallerWhoseFileChangedMatchesNoProduct)
     EXPECT_EQ(Manager().GetProduct("alpha").mInstaller.GetFile(), Downloads() / "alpha-2.dmg");
 
     const std::string log = FinishAndReadLog();
-    EXPECT_EQ(Count(log, "| error   |  Could not find product information for \"" +
+    EXPECT_EQ(Count(log, "| error  |  Could not find product information for \"" +
                              (Downloads() / "alpha.dmg").string() +
                              "\" to process completed installer"),
               1u)

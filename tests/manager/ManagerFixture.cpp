@@ -9,6 +9,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <iostream>
 #include <sstream>
 #include <thread>
 
@@ -137,7 +138,10 @@ ManagerFixture::~ManagerFixture()
     if (mCapture)
     {
         CSingleton<CLog>::destroyInstance();
-        mCapture.reset();
+        // gtest reports failures on standard output: show them, and the log.
+        const std::string captured = mCapture->Release();
+        if (HasFailure())
+            std::cerr << captured;
     }
 }
 

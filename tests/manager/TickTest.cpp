@@ -175,11 +175,11 @@ TEST_F(TickTest, NonForcedLaunchWhileDownloadingIsRefused)
                          "status is download in progress"),
               1u)
         << log;
-    EXPECT_EQ(Count(log, "| error   | Could not find product info for nothing while launching "
+    EXPECT_EQ(Count(log, "| error  | Could not find product info for nothing while launching "
                          "download"),
               1u)
         << log;
-    EXPECT_EQ(Count(log, "| error   | Could not find product info for nothing while stopping "
+    EXPECT_EQ(Count(log, "| error  | Could not find product info for nothing while stopping "
                          "download"),
               2u)
         << log;
@@ -234,6 +234,9 @@ TEST_F(TickTest, StopThenCancelDeletesTheFiles)
     EXPECT_TRUE(Manager().StopDownload("alpha", false));
     mServer.ReleaseStall();
     ASSERT_TRUE(TickUntilStatus("alpha", DownloadPaused));
+    // The next tick measures the partial file.
+    Manager().ProcessState();
+    EXPECT_EQ(Status("alpha"), DownloadPaused);
     const int64_t partial = Manager().GetProduct("alpha").mInstaller.GetStartingPosition();
     EXPECT_GT(partial, 0);
     EXPECT_LT(partial, 100000);
@@ -286,7 +289,7 @@ TEST_F(TickTest, UnwritableConfirmFileLeavesAPartialDownload)
     EXPECT_TRUE(fs::is_regular_file(Downloads() / "Alpha.dmg.confirm"));
 
     const std::string log = FinishAndReadLog();
-    EXPECT_EQ(Count(log, "| error   |  Could not confirm download for Product alpha (alpha): "), 1u)
+    EXPECT_EQ(Count(log, "| error  |  Could not confirm download for Product alpha (alpha): "), 1u)
         << log;
 }
 
