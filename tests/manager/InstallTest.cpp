@@ -174,31 +174,29 @@ TEST_F(InstallTest, CompleteProductsAreAnnouncedEveryTickAndCollectedOneATick)
     EXPECT_EQ(Count(log, "Installation of Product beta\""), 1u) << log;
 }
 
-TEST_F(InstallTest, FinishedInstallerWhoseFileChangedMatchesNoProduct)
+TEST_F(InstallTest, FullUpdateKeepsAProductUntilItsInstallerIsBack)
 {
     MakeAvailable({"alpha"});
     ASSERT_TRUE(Manager().LaunchInstall("alpha", false));
     ASSERT_TRUE(TickUntilStatus("alpha", InstallComplete));
-
-    // The product moves to a new installer before its finished one is back.
-    ServedProduct moved;
-    moved.mName = "Product alpha";
-    moved.mPermalink = FileUrl("alpha-2.dmg");
-    Serve("alpha", moved);
-    Manager().Update("alpha");
-    ASSERT_EQ(Manager().GetProduct("alpha").mInstaller.GetFile(), Downloads() / "alpha-2.dmg");
-
-    mEvents.Clear();
     ASSERT_TRUE(
         WaitUntil([] { return CSingleton<InstallThread>::getInstance()->HasOutputCommand(); }));
+
+    // No longer wanted, but the install thread still holds its installer.
+    Manager().SetAdditionalProducts({});
+    Manager().Update();
+    ASSERT_EQ(Manager().Count(), 1u);
+
+    mEvents.Clear();
     Manager().ProcessCompletedInstallers();
-    EXPECT_TRUE(mEvents.mChanged.empty());
-    EXPECT_EQ(Manager().GetProduct("alpha").mInstaller.GetFile(), Downloads() / "alpha-2.dmg");
+    EXPECT_EQ(mEvents.mChanged, std::vector<std::string>{"alpha"});
+    Manager().Update();
+    EXPECT_EQ(Manager().Count(), 0u);
 
     const std::string log = FinishAndReadLog();
-    EXPECT_EQ(Count(log, "| error  |  Could not find product information for \"" +
+    EXPECT_EQ(Count(log, "| info   | Installation of Product alpha\"" +
                              (Downloads() / "alpha.dmg").string() +
-                             "\" to process completed installer"),
+                             "\" complete with status install complete"),
               1u)
         << log;
 }
