@@ -52,10 +52,15 @@ class InstallTest : public ManagerFixture
     // A product whose installer is available on disk (downloaded through the
     // manager), with an installer that is not a disk image the stand-ins can
     // attach, so that a non-silent install opens it directly.
-    void MakeAvailable(const std::set<std::string>& skus)
+    void MakeAvailable(const std::set<std::string>& skus,
+                       const std::map<std::string, std::string>& contents = {})
     {
         for (const std::string& sku : skus)
-            ServeProductWithFile(sku, sku + ".dmg", Payload(3000, sku[0]));
+        {
+            const auto given = contents.find(sku);
+            ServeProductWithFile(sku, sku + ".dmg",
+                                 given != contents.end() ? given->second : Payload(3000, sku[0]));
+        }
         MakeManager();
         Manager().SetAdditionalProducts(skus);
         Manager().Update();
@@ -214,7 +219,11 @@ TEST_F(InstallTest, DestructorWaitsForTheInstallAndEndsTheWorkersAfterIt)
               "done\n"
               "printf '%s\\n' \"$2\" >> \"$root/open.log\"\n");
     fs::permissions(Root() / "usr" / "bin" / "open", fs::perms(0755));
-    MakeAvailable({"alpha", "beta"});
+    // A disk image the stand-ins attach, so that the install ends with a
+    // logged detach after the open has returned.
+    TempDirectory staging;
+    ASSERT_TRUE(MakeArchive(staging / "alpha.dmg", {{"alpha.pkg", "package"}}));
+    MakeAvailable({"alpha", "beta"}, {{"alpha", ReadFile(staging / "alpha.dmg")}});
     std::weak_ptr<DownloaderBackgrounder> alphaWorker = Manager().GetProduct("alpha").mDownloader;
     std::weak_ptr<DownloaderBackgrounder> betaWorker = Manager().GetProduct("beta").mDownloader;
     ASSERT_TRUE(Manager().LaunchInstall("alpha", false));
@@ -242,7 +251,17 @@ TEST_F(InstallTest, DestructorWaitsForTheInstallAndEndsTheWorkersAfterIt)
     EXPECT_TRUE(workersAliveWhileInstalling);
     EXPECT_TRUE(alphaWorker.expired());
     EXPECT_TRUE(betaWorker.expired());
-    EXPECT_NE(ReadFile(Root() / "open.log").find((Downloads() / "alpha.dmg").string()),
-              std::string::npos);
+    EXPECT_NE(ReadFile(Root() / "open.log").find("alpha.pkg"), std::string::npos);
+
+    // The workers' threads ended after the install had detached its image.
+    const std::string log = FinishAndReadLog();
+    const size_t detached = log.find(" unmounted succesfully");
+    const size_t alphaEnded = log.find("ActiveDownloader Exit ThreadProduct alpha");
+    const size_t betaEnded = log.find("ActiveDownloader Exit ThreadProduct beta");
+    ASSERT_NE(detached, std::string::npos) << log;
+    ASSERT_NE(alphaEnded, std::string::npos) << log;
+    ASSERT_NE(betaEnded, std::string::npos) << log;
+    EXPECT_LT(detached, alphaEnded) << log;
+    EXPECT_LT(detached, betaEnded) << log;
 }
 } // namespace
