@@ -150,6 +150,24 @@ TEST_F(InformationCycleTest, BadAnswersAreLoggedAndTheCycleGoesOn)
     EXPECT_EQ(Count(log, prefix + "e-good"), 0u) << log;
 }
 
+TEST_F(InformationCycleTest, SkuThatMakesAnUnparsableUrlIsABadAnswer)
+{
+    // The SKU goes into the query path unescaped; the URL parser rejects it.
+    ServeProductWithFile("b-good", "Good.dmg", Payload(10));
+    MakeManager();
+    Manager().SetAdditionalProducts({"a%zz", "b-good"});
+
+    Manager().Update();
+
+    EXPECT_EQ(Status("a%zz"), Unknown);
+    EXPECT_EQ(Status("b-good"), UpdateNeeded);
+    const std::string log = FinishAndReadLog();
+    EXPECT_EQ(Count(log, " Could not get product information for a%zz: invalid response (no "
+                         "response or invalid json format"),
+              1u)
+        << log;
+}
+
 TEST_F(InformationCycleTest, OperatingSystemOutsideTheRangeIsNotSupported)
 {
     ServeProductWithFile("alpha", "Alpha.dmg", Payload(1000));
