@@ -225,7 +225,7 @@ TEST_F(IPCClientTest, ReplyNotInTimeFailsAndDropsTheConnection)
         [&](const MessageDictionary&)
         { return calls++ == 0 ? serverPointer->Hold(Reply("late")) : Reply("ok"); });
     serverPointer = &server;
-    IPCClient client("updater", kService, 50, false);
+    IPCClient client("updater", kService, 500, false);
     std::string reply = "untouched";
     EXPECT_EQ(client.SyncSendWithReply("slow", reply).GetValue(), eIPCConnectionFailed);
     EXPECT_EQ(reply, "untouched");
