@@ -34,8 +34,8 @@ const auto* const sRootEnvironment = ::testing::AddGlobalTestEnvironment(new Roo
 
 std::string InstallRequest(const fs::path& package)
 {
-    return "run " + IPC::JoinArguments({Platform::PlatformPath("/usr/sbin/installer"),
-                                        "-verboseR", "-target", "/", "-pkg", package.string()});
+    return "run " + IPC::JoinArguments({Platform::PlatformPath("/usr/sbin/installer"), "-verboseR",
+                                        "-target", "/", "-pkg", package.string()});
 }
 
 // Writes raw bytes to the helper's socket and closes it.
@@ -81,9 +81,10 @@ std::string RequestAsUser(const std::string& text, uid_t user)
         std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
         if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
             _exit(4);
-        const std::string frame = Platform::EncodeFrame(
-            IPC::CreateMessage("updater", text), Platform::FrameKind::Request);
-        if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size()))
+        const std::string frame = Platform::EncodeFrame(IPC::CreateMessage("updater", text),
+                                                        Platform::FrameKind::Request);
+        if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(frame.size()))
             _exit(5);
         Platform::FrameAssembler assembler;
         Platform::MessageDictionary reply;
@@ -125,7 +126,8 @@ TEST(HelperProcessTest, InstallsAPackageWhosePathNeedsQuoting)
     std::string reply;
     EXPECT_FALSE(client.SyncSendWithReply(InstallRequest(package), reply));
     EXPECT_EQ(reply, "ok");
-    EXPECT_EQ(ReadFile(PlatformRootEnvironment::Root() / "Applications/Product.app/version"), "2.0");
+    EXPECT_EQ(ReadFile(PlatformRootEnvironment::Root() / "Applications/Product.app/version"),
+              "2.0");
 
     EXPECT_FALSE(client.SyncSendWithReply(InstallRequest(package.string() + ".missing"), reply));
     EXPECT_EQ(reply, "failed: exit status 1");

@@ -67,8 +67,8 @@ TEST_F(HelperServiceTest, RunsTheInstallerAndReportsItsStatus)
 {
     EXPECT_EQ(mService.Answer(kServed, "run " + InstallLine("/V/a b.pkg")), "ok");
     ASSERT_EQ(mRuns.size(), 1u);
-    EXPECT_EQ(mRuns[0], (std::vector<std::string>{kTool, "-verboseR", "-target", "/", "-pkg",
-                                                  "/V/a b.pkg"}));
+    EXPECT_EQ(mRuns[0],
+              (std::vector<std::string>{kTool, "-verboseR", "-target", "/", "-pkg", "/V/a b.pkg"}));
     mStatus = 3;
     EXPECT_EQ(mService.Answer(0, "run " + InstallLine("/V/b.pkg")), "failed: exit status 3");
     mStatus = -1;
