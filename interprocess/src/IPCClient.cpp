@@ -153,7 +153,12 @@ IPCErrorCode IPCClient::ReceiveReply(std::string& reply)
         if (impl.mReplyFuture.wait_until(deadline) != std::future_status::ready)
         {
             impl.mConnection->Cancel();
-            return impl.mReplyFuture.get();
+            const IPCErrorCode late = impl.mReplyFuture.get();
+            // The reply may have arrived between the time-out and the
+            // cancellation: a success then carries its text.
+            if (!late)
+                reply = impl.mReply;
+            return late;
         }
     }
     const IPCErrorCode result = impl.mReplyFuture.get();

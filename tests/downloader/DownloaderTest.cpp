@@ -59,7 +59,9 @@ class DownloaderTest : public ::testing::Test
     DownloaderTest()
     {
         mCapture.emplace();
+        // Before the worker thread exists: the channel table has no lock.
         CSingleton<CLog>::getInstance()->SetChannelLevels({{"download", eLogDebug}});
+        mDownloader.emplace("Test Product");
     }
 
     // Serves mSource at every path; `honourRange` false answers 200 to ranged requests.
@@ -108,7 +110,7 @@ class DownloaderTest : public ::testing::Test
     const std::string mSource = Pattern(kSourceSize);
     const std::string mMd5 = Md5Of(mSource);
     std::optional<LoopbackHttpServer> mServer;
-    std::optional<DownloaderBackgrounder> mDownloader{std::in_place, "Test Product"};
+    std::optional<DownloaderBackgrounder> mDownloader;
 };
 
 TEST_F(DownloaderTest, FullDownloadIsCompleteAndVerified)

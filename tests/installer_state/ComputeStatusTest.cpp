@@ -226,3 +226,25 @@ TEST(InstallerTest, CopiesCarryStatusAndProgress)
     EXPECT_EQ(assigned.GetFile(), fs::path("/e/b.dmg"));
 }
 } // namespace
+
+// The fuzzing seeds: only the one whose "size" matches confirms the download;
+// none of the others may do more than make it a partial download.
+TEST(ComputeStatusCorpusTest, SeedsAreJudgedWithoutCrashing)
+{
+    const fs::path corpus = fs::path(UPDATER_SOURCE_DIR) / "tests/installer_state/corpus";
+    size_t seeds = 0;
+    for (const auto& entry : fs::directory_iterator(corpus))
+    {
+        TempDirectory directory;
+        WriteFile(directory / "Setup.dmg", "hello world");
+        fs::copy_file(entry.path(), directory / "Setup.dmg.confirm");
+        Installer installer("u", directory / "Setup.dmg", Error, "1.0", "2.0");
+        const bool confirms = entry.path().filename() == "valid.confirm";
+        EXPECT_EQ(installer.GetStatus(), confirms ? InstallerAvailable : DownloadPaused)
+            << entry.path();
+        EXPECT_EQ(installer.GetStartingPosition(), confirms ? 0 : 11) << entry.path();
+        EXPECT_EQ(fs::exists(directory / "Setup.dmg.confirm"), confirms) << entry.path();
+        ++seeds;
+    }
+    EXPECT_GE(seeds, 5u);
+}

@@ -43,8 +43,8 @@ TEST(CommandLineTextTest, SplitAcceptsExtraSpacesAndEscapes)
 
 TEST(CommandLineTextTest, SplitRejectsMalformedLines)
 {
-    const std::string cases[] = {"", "   ", "'open", "a 'b", "trailing\\", std::string("a\0b", 3),
-                                 "a\nb"};
+    const std::string cases[] = {
+        "", "   ", "'open", "a 'b", "trailing\\", std::string("a\0b", 3), "a\nb"};
     for (const std::string& line : cases)
     {
         std::vector<std::string> split{"stale"};

@@ -137,9 +137,8 @@ TEST_F(IPCClientTest, RequestCarriesSourceAndMessageAndReplyOkSucceeds)
     EXPECT_EQ(reply, "ok");
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
-    const MessageDictionary expected = {
-        {kPropertySource, MessageValue::String("updater")},
-        {kPropertyMessage, MessageValue::Data("run /x 'a b'")}};
+    const MessageDictionary expected = {{kPropertySource, MessageValue::String("updater")},
+                                        {kPropertyMessage, MessageValue::Data("run /x 'a b'")}};
     EXPECT_EQ(requests[0].message, expected);
     EXPECT_TRUE(requests[0].wantsReply);
 }
@@ -221,11 +220,10 @@ TEST_F(IPCClientTest, ReplyNotInTimeFailsAndDropsTheConnection)
 {
     TestServer* serverPointer = nullptr;
     std::atomic<int> calls{0};
-    TestServer server(
-        [&](const MessageDictionary&)
-        { return calls++ == 0 ? serverPointer->Hold(Reply("late")) : Reply("ok"); });
+    TestServer server([&](const MessageDictionary&)
+                      { return calls++ == 0 ? serverPointer->Hold(Reply("late")) : Reply("ok"); });
     serverPointer = &server;
-    IPCClient client("updater", kService, 50, false);
+    IPCClient client("updater", kService, 500, false);
     std::string reply = "untouched";
     EXPECT_EQ(client.SyncSendWithReply("slow", reply).GetValue(), eIPCConnectionFailed);
     EXPECT_EQ(reply, "untouched");

@@ -28,7 +28,8 @@ TEST(IPCErrorCodeTest, ValueSemantics)
     EXPECT_FALSE(static_cast<bool>(IPCErrorCode::ok));
     EXPECT_EQ(IPCErrorCode::ok.GetValue(), eIPCNoError);
     EXPECT_EQ(failed.GetErrorMessage(), "Connection to server process failed. ");
-    EXPECT_EQ(IPCErrorCode(eIPCUnknownError, " (detail)").GetErrorMessage(), "Unknown error. (detail)");
+    EXPECT_EQ(IPCErrorCode(eIPCUnknownError, " (detail)").GetErrorMessage(),
+              "Unknown error. (detail)");
     EXPECT_TRUE(IPCErrorCode(eIPCTimeout, "a") == IPCErrorCode(eIPCTimeout, "b"));
     EXPECT_FALSE(IPCErrorCode(eIPCTimeout, "a") == IPCErrorCode(eIPCUnknownError, "a"));
 }

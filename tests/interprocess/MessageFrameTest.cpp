@@ -26,7 +26,8 @@ TEST(MessageFrameTest, RoundTripsTypedEntries)
     ASSERT_FALSE(frame.empty());
     uint32_t length = 0;
     FrameKind kind = FrameKind::Message;
-    ASSERT_TRUE(DecodeFrameHeader(reinterpret_cast<const unsigned char*>(frame.data()), length, kind));
+    ASSERT_TRUE(
+        DecodeFrameHeader(reinterpret_cast<const unsigned char*>(frame.data()), length, kind));
     EXPECT_EQ(length, frame.size() - kFrameHeaderSize);
     EXPECT_EQ(kind, FrameKind::Request);
     MessageDictionary decoded;
@@ -55,16 +56,13 @@ TEST(MessageFrameTest, RejectsMalformedPayloads)
     const std::string good = Payload(EncodeFrame(Request(), FrameKind::Request));
     std::string badType = good;
     badType[4] = 9;
-    std::string duplicate = Payload(EncodeFrame({{"a", MessageValue::Data("1")}}, FrameKind::Message));
+    std::string duplicate =
+        Payload(EncodeFrame({{"a", MessageValue::Data("1")}}, FrameKind::Message));
     duplicate[3] = 2;
     duplicate += duplicate.substr(4);
     const std::string cases[] = {
-        "",
-        good.substr(0, good.size() - 1),
-        good + "x",
-        badType,
-        std::string("\xff\xff\xff\xff", 4),
-        std::string("\0\0\0\1\1\xff\xff\xff\xff", 9),
+        "",        good.substr(0, good.size() - 1),    good + "x",
+        badType,   std::string("\xff\xff\xff\xff", 4), std::string("\0\0\0\1\1\xff\xff\xff\xff", 9),
         duplicate,
     };
     for (const std::string& payload : cases)
@@ -87,8 +85,9 @@ TEST(MessageFrameTest, HeaderRefusesOversizedLengthAndUnknownKind)
 
 TEST(MessageFrameTest, AssemblerSplitsAStreamByteByByteAndStaysPoisoned)
 {
-    const std::string stream = EncodeFrame(Request(), FrameKind::Request) +
-                               EncodeFrame({{"message", MessageValue::Data("ok")}}, FrameKind::Reply);
+    const std::string stream =
+        EncodeFrame(Request(), FrameKind::Request) +
+        EncodeFrame({{"message", MessageValue::Data("ok")}}, FrameKind::Reply);
     FrameAssembler assembler;
     int frames = 0;
     MessageDictionary dictionary;

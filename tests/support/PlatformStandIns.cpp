@@ -45,8 +45,8 @@ bool MakeArchive(const fs::path& archive, const std::map<std::string, std::strin
     }
     if (archive.has_parent_path())
         fs::create_directories(archive.parent_path());
-    return Platform::RunProcess({"/bin/tar", "-c", "-f", archive.string(), "-C",
-                                 staging.Path().string(), "."}) == 0;
+    return Platform::RunProcess(
+               {"/bin/tar", "-c", "-f", archive.string(), "-C", staging.Path().string(), "."}) == 0;
 }
 
 const fs::path& PlatformRootEnvironment::Root()
