@@ -15,6 +15,7 @@ namespace
 {
 struct OutputFileCase
 {
+    const char* label;
     const char* url;
     std::optional<std::string> home;
     const char* expected; // empty: no usable installer file
@@ -34,26 +35,29 @@ TEST_P(OutputFileTest, NamesTheFileInTheDownloadsFolder)
 
 INSTANTIATE_TEST_SUITE_P(
     Urls, OutputFileTest,
-    ::testing::Values(OutputFileCase{"http://host/dl/Setup.dmg", std::string("/Users/u"),
-                                     "/Users/u/Downloads/Setup.dmg"},
-                      OutputFileCase{"http://host/dl/Setup.dmg", std::nullopt,
-                                     "~/Downloads/Setup.dmg"},
-                      OutputFileCase{"Setup.dmg", std::string("/h"), "/h/Downloads/Setup.dmg"},
-                      OutputFileCase{"http://host/dl/Setup%20v2.dmg", std::string("/h"),
-                                     "/h/Downloads/Setup%20v2.dmg"},
-                      OutputFileCase{"http://host/dl/get?file=a/Setup.dmg", std::string("/h"),
-                                     "/h/Downloads/Setup.dmg"},
-                      // Names that would make the folder itself, or its parent, the file.
-                      OutputFileCase{"http://host/dl/", std::string("/h"), ""},
-                      OutputFileCase{"http://host/dl/.", std::string("/h"), ""},
-                      OutputFileCase{"http://host/dl/..", std::string("/h"), ""},
-                      OutputFileCase{"", std::string("/h"), ""},
-                      OutputFileCase{"..", std::string("/h"), ""},
-                      OutputFileCase{"http://host/dl/%2e%2e", std::string("/h"), ""},
-                      OutputFileCase{"http://host/dl/%2E", std::string("/h"), ""},
-                      OutputFileCase{"http://host/dl/..%2F..%2Fetc", std::string("/h"), ""},
-                      OutputFileCase{"http://host/dl/a%2fb.dmg", std::string("/h"), ""},
-                      OutputFileCase{"http://host/dl/Setup.dmg%00.txt", std::string("/h"), ""}));
+    ::testing::Values(
+        OutputFileCase{"HomeSet", "http://host/dl/Setup.dmg", std::string("/Users/u"),
+                       "/Users/u/Downloads/Setup.dmg"},
+        OutputFileCase{"HomeUnset", "http://host/dl/Setup.dmg", std::nullopt,
+                       "~/Downloads/Setup.dmg"},
+        OutputFileCase{"BareName", "Setup.dmg", std::string("/h"), "/h/Downloads/Setup.dmg"},
+        OutputFileCase{"EncodedSpaceKept", "http://host/dl/Setup%20v2.dmg", std::string("/h"),
+                       "/h/Downloads/Setup%20v2.dmg"},
+        OutputFileCase{"QueryLastSegment", "http://host/dl/get?file=a/Setup.dmg", std::string("/h"),
+                       "/h/Downloads/Setup.dmg"},
+        // Names that would make the folder itself, or its parent, the file.
+        OutputFileCase{"TrailingSlash", "http://host/dl/", std::string("/h"), ""},
+        OutputFileCase{"Dot", "http://host/dl/.", std::string("/h"), ""},
+        OutputFileCase{"DotDot", "http://host/dl/..", std::string("/h"), ""},
+        OutputFileCase{"Empty", "", std::string("/h"), ""},
+        OutputFileCase{"BareDotDot", "..", std::string("/h"), ""},
+        OutputFileCase{"EncodedDotDot", "http://host/dl/%2e%2e", std::string("/h"), ""},
+        OutputFileCase{"EncodedDot", "http://host/dl/%2E", std::string("/h"), ""},
+        OutputFileCase{"EncodedSlashes", "http://host/dl/..%2F..%2Fetc", std::string("/h"), ""},
+        OutputFileCase{"EncodedSlash", "http://host/dl/a%2fb.dmg", std::string("/h"), ""},
+        OutputFileCase{"EncodedNul", "http://host/dl/Setup.dmg%00.txt", std::string("/h"), ""}),
+    [](const ::testing::TestParamInfo<OutputFileCase>& info)
+    { return std::string(info.param.label); });
 
 template <size_t N> std::string WithNul(const char (&text)[N])
 {
