@@ -21,6 +21,11 @@ struct OutputFileCase
     const char* expected; // empty: no usable installer file
 };
 
+void PrintTo(const OutputFileCase& param, std::ostream* out)
+{
+    *out << param.label;
+}
+
 class OutputFileTest : public ::testing::TestWithParam<OutputFileCase>
 {
 };
