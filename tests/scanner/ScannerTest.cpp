@@ -189,6 +189,11 @@ const ScannerCase kCases[] = {
      {{"odd", "3.1.4"}, {"unreadable", "unknown"}}},
 };
 
+void PrintTo(const ScannerCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class ScannerTableTest : public ::testing::TestWithParam<ScannerCase>
 {
   protected:
@@ -243,7 +248,7 @@ TEST_P(ScannerTableTest, LoadsDefinitionFile)
     EXPECT_EQ(scanner.IsInitialized(), c.initialized);
     for (const std::string& sku : c.defined)
         EXPECT_TRUE(scanner.HasDefinition(sku)) << sku;
-    for (const std::string& sku : {"broken", "nameless", "other", "", "P"})
+    for (const char* sku : {"broken", "nameless", "other", "", "P"})
         EXPECT_FALSE(scanner.HasDefinition(sku)) << sku;
 
     EXPECT_EQ(scanner.Scan(), c.found);
