@@ -31,6 +31,7 @@ enum class Source
 {
     EmptyPath,
     Missing,
+    Unreachable,
     Directory,
     File,
 };
@@ -65,6 +66,8 @@ const ScannerCase kCases[] = {
      {R"(warning: Could not find scanner definition file: "$FILE")"},
      {},
      {}},
+    // The existence test itself fails (name too long): no message.
+    {"ExistenceTestFails", Source::Unreachable, "", false, {}, {}, {}},
     {"DirectoryInsteadOfFile",
      Source::Directory,
      "",
@@ -227,6 +230,9 @@ TEST_P(ScannerTableTest, LoadsDefinitionFile)
         break;
     case Source::Missing:
         file = mDirectory / "missing.json";
+        break;
+    case Source::Unreachable:
+        file = mDirectory / (std::string(300, 'n') + ".json");
         break;
     case Source::Directory:
         file = mDirectory / "definitions";
