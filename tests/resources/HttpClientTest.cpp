@@ -264,9 +264,14 @@ TEST(HttpClient, RefusedConnectionIsAConnectionError)
     EXPECT_FALSE(client.HasBytesToRead());
     client.Setup(url);
     EXPECT_EQ(client.GetResult(), HttpResultConnectionError);
+    client.Setup("user:s3cret@" + url);
+    EXPECT_EQ(client.GetResult(), HttpResultConnectionError);
     close(blocker);
     const std::string output = log.Release();
     EXPECT_NE(output.find("Error connecting to " + url + ": "), std::string::npos) << output;
+    EXPECT_NE(output.find("Error connecting to user:********@" + url + ": "), std::string::npos)
+        << output;
+    EXPECT_EQ(output.find("s3cret"), std::string::npos) << output;
 }
 
 TEST(HttpClient, NextSetupAfterAConnectionErrorStartsAFreshConnection)
