@@ -126,8 +126,10 @@ TEST(InstallThreadTest, TheThirtyThirdWaitingInstallerIsDropped)
         thread->ScheduleInstall(&installer);
     openTool.Release();
 
-    const std::vector<Installer*> finished = CollectFinished(*thread, 33);
-    ASSERT_EQ(finished.size(), 33u);
+    // The worker may finish faster than this thread collects: the finished
+    // queue holds 32 as well, so a 33rd finished one may be dropped too.
+    const std::vector<Installer*> finished = CollectFinished(*thread, 32);
+    EXPECT_GE(finished.size(), 32u);
     InstallThread::destroyInstance();
     EXPECT_EQ(held.GetStatus(), UpdateManager::InstallComplete);
     for (int index = 0; index < 32; ++index)
