@@ -66,13 +66,17 @@ Installer HeldInstaller()
 {
     const fs::path file = Root() / "Held.pkg";
     WriteFile(file, "p");
-    return Installer("http://x", file, UpdateManager::InstallInProgress);
+    Installer installer("http://x", file, UpdateManager::InstallInProgress);
+    installer.SetStatus(UpdateManager::InstallInProgress);
+    return installer;
 }
 
 Installer MissingInstaller(int index)
 {
-    return Installer("http://x", Root() / ("missing-" + std::to_string(index) + ".dmg"),
-                     UpdateManager::InstallInProgress);
+    Installer installer("http://x", Root() / ("missing-" + std::to_string(index) + ".dmg"),
+                        UpdateManager::InstallInProgress);
+    installer.SetStatus(UpdateManager::InstallInProgress);
+    return installer;
 }
 
 std::vector<Installer*> CollectFinished(InstallThread& thread, size_t count)
