@@ -63,7 +63,8 @@ bool WaitUntilEnded(const DownloaderBackgrounder& downloader)
     return true;
 }
 
-// The message texts of the log, without time and thread.
+// Level and text of the worker's log lines (the job thread's own start and
+// exit lines left out).
 std::vector<std::string> Messages(const std::string& log)
 {
     std::vector<std::string> messages;
@@ -76,7 +77,7 @@ std::vector<std::string> Messages(const std::string& log)
         size_t at = 0;
         for (int bar = 0; bar < 3 && at != std::string::npos; ++bar)
             at = line.find(" | ", at + 1);
-        if (at != std::string::npos)
+        if (at != std::string::npos && line.find("ActiveDownloader", at) == std::string::npos)
             messages.push_back(line.substr(at + 3));
     }
     return messages;
@@ -135,14 +136,17 @@ class StreamedChecksumTest : public ::testing::Test
 
     std::string StartLine() const
     {
-        return "HttpDownload Start " + mServer->Url("/files/Setup.dmg") + " -> \"" +
+        return "info   | HttpDownload Start " + mServer->Url("/files/Setup.dmg") + " -> \"" +
                mFile.string() + "\" (expected size: " + std::to_string(mSource.size()) +
                ", checksum: " + mMd5;
     }
-    std::string CompleteLine() const { return "Download complete (\"" + mFile.string() + "\")"; }
+    std::string CompleteLine() const
+    {
+        return "info   | Download complete (\"" + mFile.string() + "\")";
+    }
     std::string ChecksumLine() const
     {
-        return "Checksum : '" + mMd5 + "'. Expected: '" + mMd5 + "'";
+        return "debug  | Checksum : '" + mMd5 + "'. Expected: '" + mMd5 + "'";
     }
 
     std::optional<CapturedStdout> mCapture;
@@ -183,7 +187,7 @@ TEST_F(StreamedChecksumTest, RestartedFromZeroWhenTheServerIgnoresTheRange)
     Run(5000);
     ExpectVerifiedFile();
     EXPECT_EQ(FinishLog(), (std::vector<std::string>{StartLine(),
-                                                     "Server ignored the range for \"" +
+                                                     "info   | Server ignored the range for \"" +
                                                          mFile.string() + "\", downloading from 0",
                                                      CompleteLine(), ChecksumLine()}));
 }
@@ -216,16 +220,20 @@ TEST_F(StreamedChecksumTest, CutSeveralTimesAndResumedEachTime)
 
 TEST_F(StreamedChecksumTest, StoppedByTheUserSeveralTimesAndResumed)
 {
-    mServer.emplace(
-        [this](const RecordedRequest& r)
-        {
-            auto response = ScriptedResponse::Resource(mSource, r);
-            if (response.mBody.size() > 900 * 1024)
+    // Each answer but the last halts half a MiB in, until the test lets it go.
+    const auto stallingServer = [this]
+    {
+        mServer.emplace(
+            [this](const RecordedRequest& r)
+            {
+                auto response = ScriptedResponse::Resource(mSource, r);
                 response.mStallAfter = 512 * 1024;
-            return response;
-        });
+                return response;
+            });
+    };
     for (int stop = 0; stop < 3; ++stop)
     {
+        stallingServer();
         mDownloader->StartDownload(Job(OnDisk()));
         ASSERT_TRUE(mServer->WaitForStall(std::chrono::seconds(60)));
         // Seen after the next chunk, once the server goes on.
@@ -234,15 +242,10 @@ TEST_F(StreamedChecksumTest, StoppedByTheUserSeveralTimesAndResumed)
         ASSERT_TRUE(WaitUntilEnded(*mDownloader));
         ASSERT_EQ(mDownloader->mTransferState.load(), DownloaderBackgrounder::TransferStopped);
         EXPECT_TRUE(ReadFile(mFile) == mSource.substr(0, static_cast<size_t>(OnDisk())));
-        mServer.emplace(
-            [this](const RecordedRequest& r)
-            {
-                auto response = ScriptedResponse::Resource(mSource, r);
-                if (response.mBody.size() > 900 * 1024)
-                    response.mStallAfter = 512 * 1024;
-                return response;
-            });
     }
+    ASSERT_LT(OnDisk(), static_cast<int64_t>(kSourceSize));
+    mServer.emplace([this](const RecordedRequest& r)
+                    { return ScriptedResponse::Resource(mSource, r); });
     Run(OnDisk());
     ExpectVerifiedFile();
 }
@@ -261,7 +264,7 @@ TEST_F(StreamedChecksumTest, FileChangedBehindTheWorkersBackIsStillJudgedByItsCo
     EXPECT_NE(mDownloader->mComputedChecksum, mMd5);
     const auto messages = FinishLog();
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), "Bad checksum for " + mFile.string());
+    EXPECT_EQ(messages.back(), "error  | Bad checksum for " + mFile.string());
 }
 
 TEST_F(StreamedChecksumTest, NoExpectedChecksumLeavesItEmpty)
