@@ -1,7 +1,6 @@
 #include "resources/BackgroundMD5.h"
 
-#include <Poco/DigestEngine.h>
-#include <Poco/MD5Engine.h>
+#include "resources/MD5Digest.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,7 +17,7 @@ namespace
 // Hashes the first `bytes` bytes of `file`; false when they cannot all be read
 // or the digest was abandoned meanwhile.
 template <typename Abandoned>
-bool HashFilePrefix(const boost::filesystem::path& file, int64_t bytes, Poco::MD5Engine& md5,
+bool HashFilePrefix(const boost::filesystem::path& file, int64_t bytes, MD5Digest& md5,
                     Abandoned abandoned)
 {
     if (bytes <= 0)
@@ -37,7 +36,7 @@ bool HashFilePrefix(const boost::filesystem::path& file, int64_t bytes, Poco::MD
             continue;
         if (count <= 0)
             break;
-        md5.update(buffer.get(), static_cast<std::size_t>(count));
+        md5.Update(buffer.get(), static_cast<std::size_t>(count));
         left -= count;
     }
     ::close(fd);
@@ -128,7 +127,7 @@ bool BackgroundMD5::TakeNext(Pending& next)
 
 void BackgroundMD5::Run(boost::filesystem::path file, int64_t prefixBytes)
 {
-    Poco::MD5Engine md5;
+    MD5Digest md5;
     const bool usable = HashFilePrefix(file, prefixBytes, md5, [this] { return IsAbandoned(); });
     int64_t hashed = prefixBytes;
     Pending next{nullptr, 0};
@@ -136,7 +135,7 @@ void BackgroundMD5::Run(boost::filesystem::path file, int64_t prefixBytes)
     {
         if (usable)
         {
-            md5.update(next.mBlock, next.mCount);
+            md5.Update(next.mBlock, next.mCount);
             hashed += static_cast<int64_t>(next.mCount);
         }
         GiveBack(next.mBlock);
@@ -152,7 +151,7 @@ void BackgroundMD5::Run(boost::filesystem::path file, int64_t prefixBytes)
     mChanged.notify_all();
     if (usable && !mAbandoned)
     {
-        mResult.mHex = Poco::DigestEngine::digestToHex(md5.digest());
+        mResult.mHex = md5.HexDigest();
         mResult.mBytes = hashed;
     }
 }
