@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -109,6 +110,15 @@ class StreamedChecksumTest : public ::testing::Test
         mDownloader->StartDownload(Job(resumeFrom));
         EXPECT_TRUE(WaitUntilEnded(*mDownloader));
         return mDownloader->mTransferState.load();
+    }
+
+    // What the worker published as present must be on disk by the time it
+    // says the transfer ended: the next resume starts from the file's size.
+    void ExpectPublishedBytesOnDisk() const
+    {
+        const double published =
+            mDownloader->mTransferProgress.load() * static_cast<double>(mSource.size());
+        EXPECT_EQ(OnDisk(), std::llround(published));
     }
 
     int64_t OnDisk() const
@@ -209,6 +219,7 @@ TEST_F(StreamedChecksumTest, CutSeveralTimesAndResumedEachTime)
     while (Run(OnDisk()) == DownloaderBackgrounder::TransferStopped && rounds < 20)
     {
         ++rounds;
+        ExpectPublishedBytesOnDisk();
         EXPECT_TRUE(ReadFile(mFile) == mSource.substr(0, static_cast<size_t>(OnDisk())));
     }
     EXPECT_GE(rounds, 3);
@@ -241,6 +252,7 @@ TEST_F(StreamedChecksumTest, StoppedByTheUserSeveralTimesAndResumed)
         mServer->ReleaseStall();
         ASSERT_TRUE(WaitUntilEnded(*mDownloader));
         ASSERT_EQ(mDownloader->mTransferState.load(), DownloaderBackgrounder::TransferStopped);
+        ExpectPublishedBytesOnDisk();
         EXPECT_TRUE(ReadFile(mFile) == mSource.substr(0, static_cast<size_t>(OnDisk())));
     }
     ASSERT_LT(OnDisk(), static_cast<int64_t>(kSourceSize));

@@ -130,6 +130,13 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
         std::ostream out(&sink);
         if (!sink.Open(file, /*truncate=*/false, digest))
             out.setstate(std::ios::failbit);
+        // Whoever sees the transfer end may measure the file at once to resume
+        // from it: every byte accepted must be on disk before the state says so.
+        const auto settle = [this, &out](TransferState state)
+        {
+            out.flush();
+            mTransferState.store(state);
+        };
 
         mClient.StartingAt(data->mResumeFrom).Setup(url);
         mTotalSize = mClient.GetTotalLenght();
@@ -152,7 +159,7 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
             {
                 if (mClient.Read(out) == 0)
                 {
-                    mTransferState.store(TransferStopped);
+                    settle(TransferStopped);
                     break;
                 }
                 mTransferProgress.store(mClient.GetProgress());
@@ -160,14 +167,14 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
                 int request = 0;
                 if (!mStopRequests.Empty() && mStopRequests.TryPop(request))
                 {
-                    mTransferState.store(TransferStopped);
+                    settle(TransferStopped);
                     break;
                 }
             }
             if (mClient.GetResult() == HttpResultInterrupted)
-                mTransferState.store(TransferStopped);
+                settle(TransferStopped);
             else if (mClient.GetResult() == HttpResultFailed)
-                mTransferState.store(TransferFailed);
+                settle(TransferFailed);
         }
         else
         {
