@@ -63,6 +63,11 @@ struct SinkCase
     size_t chunk;
 };
 
+void PrintTo(const SinkCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class DigestingFileSinkTest : public ::testing::TestWithParam<SinkCase>
 {
   protected:
