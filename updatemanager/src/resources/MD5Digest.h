@@ -10,7 +10,7 @@ namespace UpdateManager
 {
 
 // MD5 (RFC 1321) for the installer checks. Poco::MD5Engine spends about a
-// third of its time assembling each 64-byte block's words byte by byte; this
+// third of its instructions assembling each block's words byte by byte; this
 // one loads them directly, which brings a pass over a file to the speed of
 // the system's md5sum. Gives the same digests as Poco::MD5Engine.
 // Not thread-safe; one object per digest.
