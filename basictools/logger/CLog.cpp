@@ -22,10 +22,16 @@ CLog::ChannelLevels ChannelLevelsFromEnvironment()
         return {};
     return Korvane::ParseLogChannels(text, std::cerr);
 }
+
+template <typename Table> Table ToTable(const CLog::ChannelLevels& levels)
+{
+    return Table(levels.begin(), levels.end());
+}
 } // namespace
 
 CLog::CLog()
-    : mChannelLevels(ChannelLevelsFromEnvironment()), mStartTime(std::chrono::system_clock::now())
+    : mChannelLevels(ToTable<decltype(mChannelLevels)>(ChannelLevelsFromEnvironment())),
+      mStartTime(std::chrono::system_clock::now())
 {
     std::cout.clear();
     std::cout << "#### Log engine initialization." << std::endl;
@@ -40,16 +46,14 @@ CLog::~CLog()
 
 void CLog::SetChannelLevels(const ChannelLevels& levels)
 {
-    mChannelLevels = levels;
+    mChannelLevels = ToTable<decltype(mChannelLevels)>(levels);
 }
 
-bool CLog::IsEnabled(const char* channel, ELogLevel level) const
+bool CLog::IsListed(const char* channel, ELogLevel level) const
 {
-    if (mChannelLevels.empty())
-        return false;
-    auto entry = mChannelLevels.find(channel);
+    auto entry = mChannelLevels.find(std::string_view(channel));
     if (entry == mChannelLevels.end())
-        entry = mChannelLevels.find(kWildcardChannel);
+        entry = mChannelLevels.find(std::string_view(kWildcardChannel));
     return entry != mChannelLevels.end() && entry->second <= level;
 }
 

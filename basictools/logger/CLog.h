@@ -5,9 +5,11 @@
 #include "basictools/logger/ELogLevel.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 // The process-wide log. Every component logs with
 //   CSingleton<CLog>::getInstance()->buildLog(channel, level, parts...);
@@ -43,8 +45,15 @@ class CLog : public CLogBuffers, public CSingleton<CLog>
   private:
     static constexpr size_t kMaxLine = static_cast<size_t>(kRingSize) - 1;
 
-    bool IsEnabled(const char* channel, ELogLevel level) const;
+    // Inline, so that a call on a channel without an entry (every call, when
+    // nothing is enabled) costs one test of the table.
+    bool IsEnabled(const char* channel, ELogLevel level) const
+    {
+        return !mChannelLevels.empty() && IsListed(channel, level);
+    }
+    bool IsListed(const char* channel, ELogLevel level) const;
 
-    ChannelLevels mChannelLevels;
+    // Looked up by the caller's channel text itself: no string is built per call.
+    std::map<std::string, ELogLevel, std::less<>> mChannelLevels;
     const std::chrono::system_clock::time_point mStartTime;
 };

@@ -1,7 +1,6 @@
 #include "resources/Check.h"
 
-#include <Poco/DigestEngine.h>
-#include <Poco/MD5Engine.h>
+#include "resources/MD5Digest.h"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -34,16 +33,16 @@ std::string Check::ComputeChecksum(const fs::path& file)
     // Reads of this size bypass the stream's own buffer and go straight to the
     // system, so each byte is copied once, into this block.
     std::unique_ptr<char[]> block(new char[kMD5BufferSize]);
-    Poco::MD5Engine md5;
+    MD5Digest md5;
     while (in)
     {
         in.read(block.get(), static_cast<std::streamsize>(kMD5BufferSize));
         const std::streamsize count = in.gcount();
         if (count <= 0)
             break;
-        md5.update(block.get(), static_cast<std::size_t>(count));
+        md5.Update(block.get(), static_cast<std::size_t>(count));
     }
-    return Poco::DigestEngine::digestToHex(md5.digest());
+    return md5.HexDigest();
 }
 
 } // namespace UpdateManager

@@ -2,6 +2,7 @@
 
 #include "basictools/logger/CLog.h"
 #include "resources/Check.h"
+#include "resources/DigestingFileSink.h"
 
 #include <Poco/Exception.h>
 #include <Poco/URI.h>
@@ -10,7 +11,7 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <algorithm>
-#include <fstream>
+#include <ostream>
 
 namespace fs = boost::filesystem;
 
@@ -92,6 +93,7 @@ void DownloaderBackgrounder::FtpDownload(std::shared_ptr<Data> /*data*/) {}
 void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
 {
     std::lock_guard<std::mutex> lock(mDownloadMutex);
+    mStreamedChecksum = {};
     // A request that reached the queue after the previous job had ended was
     // meant for that job, not for this one.
     DiscardStopRequests(mStopRequests);
@@ -121,7 +123,20 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
         // The user's Downloads folder (or wherever the file goes) may not exist yet.
         if (file.has_parent_path())
             fs::create_directories(file.parent_path());
-        std::ofstream out(file.string(), std::ios::binary | std::ios::app);
+        // The MD5 is computed on a second thread from the bytes as they are
+        // written, so the check after the last byte need not read the file.
+        const bool digest = !data->mExpectedChecksum.empty();
+        DigestingFileSink sink;
+        std::ostream out(&sink);
+        if (!sink.Open(file, /*truncate=*/false, digest))
+            out.setstate(std::ios::failbit);
+        // Whoever sees the transfer end may measure the file at once to resume
+        // from it: every byte accepted must be on disk before the state says so.
+        const auto settle = [this, &out](TransferState state)
+        {
+            out.flush();
+            mTransferState.store(state);
+        };
 
         mClient.StartingAt(data->mResumeFrom).Setup(url);
         mTotalSize = mClient.GetTotalLenght();
@@ -134,15 +149,17 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
                 // appending it would splice two copies together.
                 Log(eLogInfo, "Server ignored the range for ", file, ", downloading from 0");
                 data->mResumeFrom = 0;
-                out.close();
-                out.open(file.string(), std::ios::binary | std::ios::trunc);
+                sink.Close();
+                out.clear();
+                if (!sink.Open(file, /*truncate=*/true, digest))
+                    out.setstate(std::ios::failbit);
             }
             mTransferProgress.store(mClient.GetProgress());
             while (mClient.HasBytesToRead())
             {
                 if (mClient.Read(out) == 0)
                 {
-                    mTransferState.store(TransferStopped);
+                    settle(TransferStopped);
                     break;
                 }
                 mTransferProgress.store(mClient.GetProgress());
@@ -150,14 +167,14 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
                 int request = 0;
                 if (!mStopRequests.Empty() && mStopRequests.TryPop(request))
                 {
-                    mTransferState.store(TransferStopped);
+                    settle(TransferStopped);
                     break;
                 }
             }
             if (mClient.GetResult() == HttpResultInterrupted)
-                mTransferState.store(TransferStopped);
+                settle(TransferStopped);
             else if (mClient.GetResult() == HttpResultFailed)
-                mTransferState.store(TransferFailed);
+                settle(TransferFailed);
         }
         else
         {
@@ -165,10 +182,15 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
                                                                                   : TransferFailed);
         }
 
-        out.close();
+        sink.Close();
         Log(eLogInfo, "Download complete (", file, ")");
         if (mTransferState.load() == TransferRunning)
-            mTransferState.store(CheckDownload(data, file));
+        {
+            mStreamedChecksum = sink.FinishDigest();
+            const TransferState checked = CheckDownload(data, file);
+            mStreamedChecksum = {};
+            mTransferState.store(checked);
+        }
     }
     catch (const Poco::Exception& error)
     {
@@ -187,6 +209,15 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data)
     int request = 0;
     if (!mStopRequests.Empty())
         mStopRequests.TryPop(request);
+}
+
+std::string DownloaderBackgrounder::ChecksumOf(const fs::path& file) const
+{
+    // The digest made during the transfer covers exactly the bytes written;
+    // it stands for the file as long as nothing else changed the file's size.
+    if (!mStreamedChecksum.mHex.empty() && mStreamedChecksum.mBytes == Check::ComputeSize(file))
+        return mStreamedChecksum.mHex;
+    return Check::ComputeChecksum(file);
 }
 
 DownloaderBackgrounder::TransferState
@@ -215,7 +246,7 @@ DownloaderBackgrounder::CheckDownload(std::shared_ptr<Data> data, fs::path file)
         Log(eLogWarning, "No expected checksum for ", file.string(), ". Can't verify download.");
         return result;
     }
-    mComputedChecksum = Check::ComputeChecksum(file);
+    mComputedChecksum = ChecksumOf(file);
     Log(eLogDebug, "Checksum : '", mComputedChecksum, "'. Expected: '", data->mExpectedChecksum,
         "'");
     if (mComputedChecksum != data->mExpectedChecksum)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "resources/Active.h"
+#include "resources/BackgroundMD5.h"
 #include "resources/HttpClient.h"
 #include "resources/SharedQueue.h"
 
@@ -96,7 +97,13 @@ class DownloaderBackgrounder
     std::string mComputedChecksum;
 
   private:
+    // The checksum check's source: the digest made while the file was
+    // written when there is one, else a pass over the file.
+    std::string ChecksumOf(const boost::filesystem::path& file) const;
+
     std::mutex mDownloadMutex;
+    // Set by the transfer job for its own check only; worker thread.
+    BackgroundMD5::Result mStreamedChecksum;
 };
 
 } // namespace UpdateManager
