@@ -2,6 +2,7 @@
 
 #include "basictools/logger/CLog.h"
 #include "updater/CommandLine.h"
+#include "updater/lookandfeel/UpdaterLookAndFeel.h"
 
 #include <unistd.h>
 
@@ -16,12 +17,9 @@ namespace Updater
 bool JUCEUpdaterApplication::sShouldRelaunch = false;
 std::vector<std::string> JUCEUpdaterApplication::sRelaunchCommandLine;
 
-// Window and look and feel are not built yet: the application runs the loop
-// without them and never relaunches.
+// The window is not built yet: the application runs the loop without it and
+// never relaunches.
 class UpdaterWindow
-{
-};
-class UpdaterLookAndFeel
 {
 };
 
@@ -62,11 +60,17 @@ void JUCEUpdaterApplication::initialise(const juce::String&)
         std::exit(1);
     }
 
+    mLookAndFeel = std::make_unique<UpdaterLookAndFeel>();
+    juce::LookAndFeel::setDefaultLookAndFeel(mLookAndFeel.get());
+
     // Until the update window exists there is nothing to show: end the loop.
     quit();
 }
 
-void JUCEUpdaterApplication::shutdown() {}
+void JUCEUpdaterApplication::shutdown()
+{
+    juce::Desktop::getInstance().setDefaultLookAndFeel(nullptr);
+}
 
 void JUCEUpdaterApplication::anotherInstanceStarted(const juce::String&) {}
 
