@@ -225,13 +225,21 @@ void UpdaterWindow::notify(const UpdateManager::ProductChangedEvent&)
         closeButtonPressed();
         break;
     default:
-        std::cout << kNotHandledMessage << static_cast<int>(status) << std::flush;
+        // One line each, so that it never runs into the log lines.
+        std::cout << kNotHandledMessage << static_cast<int>(status) << std::endl;
         break;
     }
 }
 
 void UpdaterWindow::LaunchManualInstall()
 {
+    // A second press while the installer is open must not re-read the product:
+    // that would take the installer back from the install thread and queue it
+    // a second time.
+    const UpdateStatus status = mUpdateManager.Product(0).mInstaller.GetStatus();
+    if (status == UpdateStatus::InstallerStart || status == UpdateStatus::InstallInProgress)
+        return;
+
     mUpdateManager.Update(mProductSku);
     if (mUpdateManager.LaunchInstall(mProductSku, false))
         setAlwaysOnTop(false);

@@ -41,7 +41,8 @@ class UpdaterWindow : public juce::DocumentWindow,
     void notify(const UpdateManager::ProductChangedEvent& event) override;
     void timerCallback() override;
 
-    // The panel's "Launch Installer": opens the installer for the user.
+    // The panel's "Launch Installer": opens the installer for the user; ignored
+    // while an install is already under way.
     void LaunchManualInstall();
 
     // Set once the product's install has completed; read by the application
