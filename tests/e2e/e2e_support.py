@@ -95,7 +95,7 @@ class Xvfb:
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+             "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as stream:
@@ -104,6 +104,10 @@ class Xvfb:
             stop_process(self.process)
             raise RuntimeError("Xvfb did not start")
         self.display = ":" + number
+        # A desktop's window manager creates the window-manager protocol atoms;
+        # a bare X server has none, and a program that only looks them up (as
+        # the toolkit does) would never understand a close request.
+        intern_atoms(self.display, WINDOW_MANAGER_ATOMS)
 
     def close(self):
         stop_process(self.process)
@@ -157,7 +161,11 @@ class _XEvent(ctypes.Union):
     _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
 
 
-def send_delete_window(display, window):
+WINDOW_MANAGER_ATOMS = (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW", b"WM_TAKE_FOCUS", b"_NET_WM_PING",
+                        b"WM_STATE", b"WM_CHANGE_STATE")
+
+
+def _xlib():
     x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
     x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -167,6 +175,24 @@ def send_delete_window(display, window):
                                ctypes.POINTER(_XEvent)]
     x11.XFlush.argtypes = [ctypes.c_void_p]
     x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    return x11
+
+
+def intern_atoms(display, names):
+    x11 = _xlib()
+    connection = x11.XOpenDisplay(display.encode())
+    if not connection:
+        raise RuntimeError("cannot open display " + display)
+    try:
+        for name in names:
+            x11.XInternAtom(connection, name, 0)
+        x11.XFlush(connection)
+    finally:
+        x11.XCloseDisplay(connection)
+
+
+def send_delete_window(display, window):
+    x11 = _xlib()
     connection = x11.XOpenDisplay(display.encode())
     if not connection:
         raise RuntimeError("cannot open display " + display)
