@@ -25,6 +25,8 @@ class Scanner
     explicit Scanner(boost::filesystem::path definitionPath);
     Scanner(const Scanner&) = delete;
     Scanner& operator=(const Scanner&) = delete;
+    Scanner(Scanner&&) = default;
+    Scanner& operator=(Scanner&&) = default;
 
     // False when the file is missing, unreadable or not JSON; true otherwise,
     // also without a "scanner" member or with bad product entries.
