@@ -2,6 +2,7 @@
 
 #include "basictools/logger/CLog.h"
 #include "updater/CommandLine.h"
+#include "updater/UpdaterWindow.h"
 #include "updater/lookandfeel/UpdaterLookAndFeel.h"
 
 #include <unistd.h>
@@ -16,12 +17,6 @@ namespace Updater
 
 bool JUCEUpdaterApplication::sShouldRelaunch = false;
 std::vector<std::string> JUCEUpdaterApplication::sRelaunchCommandLine;
-
-// The window is not built yet: the application runs the loop without it and
-// never relaunches.
-class UpdaterWindow
-{
-};
 
 JUCEUpdaterApplication::JUCEUpdaterApplication() = default;
 
@@ -63,12 +58,20 @@ void JUCEUpdaterApplication::initialise(const juce::String&)
     mLookAndFeel = std::make_unique<UpdaterLookAndFeel>();
     juce::LookAndFeel::setDefaultLookAndFeel(mLookAndFeel.get());
 
-    // Until the update window exists there is nothing to show: end the loop.
-    quit();
+    // Init may end the process (status 1) when there is nothing to update.
+    mWindow = std::make_unique<UpdaterWindow>(commandLine.sku);
+    mWindow->Init();
 }
 
 void JUCEUpdaterApplication::shutdown()
 {
+    if (mWindow)
+    {
+        sShouldRelaunch = mWindow->ShouldRelaunch();
+        // Ends the download workers and waits for an install already handed
+        // to the install thread.
+        mWindow.reset();
+    }
     juce::Desktop::getInstance().setDefaultLookAndFeel(nullptr);
 }
 
