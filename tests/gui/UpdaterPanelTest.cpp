@@ -27,6 +27,11 @@ struct LayoutCase
     juce::Rectangle<int> quit;
 };
 
+void PrintTo(const LayoutCase& layout, std::ostream* out)
+{
+    *out << layout.width << "x" << layout.height;
+}
+
 class UpdaterPanelLayoutTest : public ::testing::TestWithParam<LayoutCase>
 {
   protected:
@@ -70,7 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
             300, 40, {0, 0, 300, 20}, {10, 10, 280, 20}, {20, 6, 110, 24}, {170, 6, 110, 24}},
         // Odd sizes truncate toward zero.
         LayoutCase{
-            301, 99, {0, 0, 301, 49}, {10, 44, 281, 30}, {20, 50, 110, 24}, {170, 50, 110, 24}}));
+            301, 99, {0, 0, 301, 49}, {10, 44, 281, 30}, {20, 50, 110, 24}, {170, 50, 110, 24}}),
+    [](const ::testing::TestParamInfo<LayoutCase>& info)
+    { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
 
 TEST_F(UpdaterPanelTest, StartsInProgressModeAndSwitchesToManualInstall)
 {
