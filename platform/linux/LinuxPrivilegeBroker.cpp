@@ -37,7 +37,6 @@ bool LinuxPrivilegeBroker::Authorize()
 
 bool LinuxPrivilegeBroker::BlessHelper(const std::string& label)
 {
-    mStartedHelper = -1;
     const std::string socketPath = ServiceSocketPath(label, true);
     if (IsServiceListening(socketPath))
         return true;

@@ -27,8 +27,8 @@ class LinuxPrivilegeBroker : public IPrivilegeBroker
     bool Authorize() override;
     bool BlessHelper(const std::string& label) override;
 
-    // The helper started by the last BlessHelper, or -1 when it found one
-    // already serving. The started helper is a child of this process.
+    // The helper this broker started, or -1 when it started none (or the one
+    // it started ended without serving). It is a child of this process.
     pid_t StartedHelperPid() const { return mStartedHelper; }
 
   private:

@@ -106,6 +106,7 @@ class DroppingHelper
 Installer MakeInstaller(const fs::path& file, bool silent)
 {
     Installer installer("http://localhost/x", file, UpdateManager::InstallInProgress);
+    installer.SetStatus(UpdateManager::InstallInProgress);
     installer.SetSilent(silent);
     return installer;
 }

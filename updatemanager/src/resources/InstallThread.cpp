@@ -55,7 +55,9 @@ void InstallThread::ExitAndJoin()
 void InstallThread::Run()
 {
     CSingleton<CLog>::getInstance()->buildLog("install", eLogInfo, "Start install thread");
-    if (mExit)
+    // An exit request ends the thread only once nothing is waiting, so that
+    // an installer handed over just before the request still runs.
+    if (mExit && mPending.read_available() == 0)
         return;
     for (;;)
     {
@@ -63,7 +65,7 @@ void InstallThread::Run()
         if (!mPending.pop(installer))
         {
             std::this_thread::sleep_for(kIdleSleep);
-            if (mExit)
+            if (mExit && mPending.read_available() == 0)
                 return;
             continue;
         }

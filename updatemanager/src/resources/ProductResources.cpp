@@ -2,9 +2,13 @@
 
 #include "basictools/logger/CLog.h"
 
+#include <boost/property_tree/exceptions.hpp>
+
 #include <cstdint>
 #include <exception>
 #include <iostream>
+#include <sstream>
+#include <typeinfo>
 
 namespace Korvane
 {
@@ -12,6 +16,23 @@ namespace UpdateManager
 {
 namespace
 {
+// "total" as the property tree would convert it to int32_t (one integer,
+// white space around it allowed), raising the same errors.
+int32_t ReadTotal(const boost::property_tree::ptree& answer)
+{
+    const std::string text = answer.get<std::string>("total");
+    std::istringstream in(text);
+    int32_t total = 0;
+    in >> total;
+    if (!in.fail() && !in.eof())
+        in >> std::ws;
+    if (in.fail() || !in.eof())
+        throw boost::property_tree::ptree_bad_data(std::string("conversion of data to type \"") +
+                                                       typeid(int32_t).name() + "\" failed",
+                                                   text);
+    return total;
+}
+
 template <typename... Parts> void Log(ELogLevel level, const Parts&... parts)
 {
     CSingleton<CLog>::getInstance()->buildLog("update_manager", level, parts...);
@@ -27,7 +48,7 @@ void ProductResources::Init(const boost::property_tree::ptree& answer)
 {
     try
     {
-        const int32_t total = answer.get<int32_t>("total");
+        const int32_t total = ReadTotal(answer);
         const boost::property_tree::ptree resources = answer.get_child("resources");
         const size_t count = resources.size();
         if (count == 0)
