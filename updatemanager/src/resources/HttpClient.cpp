@@ -207,7 +207,10 @@ bool HttpClient::HasBytesToRead()
     if (mResponseStream->good())
         return true;
 
-    // Broken, or closed by the server before the announced length.
+    // Broken, or closed by the server before the announced length: the
+    // connection is gone even when the stream merely reports its end, and a
+    // kept-alive session must not send the resumed request over it.
+    ResetConnection();
     DropBody();
     mResult = mPosition.load() < TransferStart() + contentLength ? HttpResultInterrupted
                                                                  : HttpResultFailed;

@@ -2,6 +2,8 @@
 
 #include "basictools/logger/CLog.h"
 #include "updater/CommandLine.h"
+#include "updater/UpdaterWindow.h"
+#include "updater/lookandfeel/UpdaterLookAndFeel.h"
 
 #include <unistd.h>
 
@@ -15,15 +17,6 @@ namespace Updater
 
 bool JUCEUpdaterApplication::sShouldRelaunch = false;
 std::vector<std::string> JUCEUpdaterApplication::sRelaunchCommandLine;
-
-// Window and look and feel are not built yet: the application runs the loop
-// without them and never relaunches.
-class UpdaterWindow
-{
-};
-class UpdaterLookAndFeel
-{
-};
 
 JUCEUpdaterApplication::JUCEUpdaterApplication() = default;
 
@@ -62,11 +55,25 @@ void JUCEUpdaterApplication::initialise(const juce::String&)
         std::exit(1);
     }
 
-    // Until the update window exists there is nothing to show: end the loop.
-    quit();
+    mLookAndFeel = std::make_unique<UpdaterLookAndFeel>();
+    juce::LookAndFeel::setDefaultLookAndFeel(mLookAndFeel.get());
+
+    // Init may end the process (status 1) when there is nothing to update.
+    mWindow = std::make_unique<UpdaterWindow>(commandLine.sku);
+    mWindow->Init();
 }
 
-void JUCEUpdaterApplication::shutdown() {}
+void JUCEUpdaterApplication::shutdown()
+{
+    if (mWindow)
+    {
+        sShouldRelaunch = mWindow->ShouldRelaunch();
+        // Ends the download workers and waits for an install already handed
+        // to the install thread.
+        mWindow.reset();
+    }
+    juce::Desktop::getInstance().setDefaultLookAndFeel(nullptr);
+}
 
 void JUCEUpdaterApplication::anotherInstanceStarted(const juce::String&) {}
 
