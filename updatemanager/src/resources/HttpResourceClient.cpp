@@ -23,10 +23,15 @@ bool HttpResourceClient::Get(const std::string& url, boost::property_tree::ptree
         Read(body);
     if (GetResult() != HttpResultComplete)
         return false;
+    return ParseAnswer(body.str(), result);
+}
 
+bool HttpResourceClient::ParseAnswer(const std::string& body, boost::property_tree::ptree& result)
+{
     try
     {
-        boost::property_tree::read_json(body, result);
+        std::istringstream in(body);
+        boost::property_tree::read_json(in, result);
     }
     catch (const boost::property_tree::json_parser_error& error)
     {

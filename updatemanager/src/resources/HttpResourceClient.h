@@ -21,6 +21,10 @@ class HttpResourceClient : public HttpClient
     // `progress` is accepted for the caller's convenience and never called.
     bool Get(const std::string& url, boost::property_tree::ptree& result,
              std::function<void(double)> progress);
+
+    // Parses a received answer body as JSON into `result`; false (logged on
+    // "web") when it is not JSON. Any bytes; never throws.
+    static bool ParseAnswer(const std::string& body, boost::property_tree::ptree& result);
 };
 
 } // namespace UpdateManager
