@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -16,16 +15,26 @@ namespace fs = boost::filesystem;
 
 namespace
 {
+// A scratch directory for the whole run, removed when the process exits.
+struct ScratchDirectory
+{
+    fs::path mPath;
+    explicit ScratchDirectory(const std::string& pattern)
+        : mPath(fs::temp_directory_path() / fs::unique_path(pattern))
+    {
+        fs::create_directories(mPath);
+    }
+    ~ScratchDirectory()
+    {
+        boost::system::error_code ignored;
+        fs::remove_all(mPath, ignored);
+    }
+};
+
 const fs::path& Directory()
 {
-    static const fs::path directory = []
-    {
-        const fs::path made = fs::temp_directory_path() / fs::unique_path("confirm-fuzz-%%%%%%%%");
-        fs::create_directories(made);
-        std::atexit([] { fs::remove_all(Directory()); });
-        return made;
-    }();
-    return directory;
+    static const ScratchDirectory directory("confirm-fuzz-%%%%%%%%");
+    return directory.mPath;
 }
 
 void Write(const fs::path& file, const char* data, size_t size)

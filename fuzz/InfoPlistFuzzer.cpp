@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -14,16 +13,30 @@ namespace fs = boost::filesystem;
 
 namespace
 {
+// A scratch directory for the whole run, removed when the process exits.
+struct ScratchDirectory
+{
+    fs::path mPath;
+    explicit ScratchDirectory(const std::string& pattern)
+        : mPath(fs::temp_directory_path() / fs::unique_path(pattern))
+    {
+        fs::create_directories(mPath);
+    }
+    ~ScratchDirectory()
+    {
+        boost::system::error_code ignored;
+        fs::remove_all(mPath, ignored);
+    }
+};
+
 // One bundle per process; its Info.plist is rewritten for every input.
 const fs::path& Bundle()
 {
+    static const ScratchDirectory directory("plist-fuzz-%%%%%%%%");
     static const fs::path bundle = []
     {
-        const fs::path made =
-            fs::temp_directory_path() / fs::unique_path("plist-fuzz-%%%%%%%%") / "Product.app";
-        fs::create_directories(made / "Contents");
-        std::atexit([] { fs::remove_all(Bundle().parent_path()); });
-        return made;
+        fs::create_directories(directory.mPath / "Product.app" / "Contents");
+        return directory.mPath / "Product.app";
     }();
     return bundle;
 }

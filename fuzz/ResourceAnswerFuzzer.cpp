@@ -14,11 +14,13 @@
 
 namespace
 {
-// The factory reports missing members on standard output; keep the run quiet.
+// The factory reports missing members on standard output; keep the run quiet
+// (standard output gets its own buffer back before the sink goes).
 struct QuietStandardOutput
 {
     std::ostringstream mSink;
-    QuietStandardOutput() { std::cout.rdbuf(mSink.rdbuf()); }
+    std::streambuf* mOriginal = std::cout.rdbuf(mSink.rdbuf());
+    ~QuietStandardOutput() { std::cout.rdbuf(mOriginal); }
 };
 } // namespace
 

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -16,17 +15,27 @@ namespace fs = boost::filesystem;
 
 namespace
 {
-// One definition file per process, rewritten for every input and removed at exit.
+// A scratch directory for the whole run, removed when the process exits.
+struct ScratchDirectory
+{
+    fs::path mPath;
+    explicit ScratchDirectory(const std::string& pattern)
+        : mPath(fs::temp_directory_path() / fs::unique_path(pattern))
+    {
+        fs::create_directories(mPath);
+    }
+    ~ScratchDirectory()
+    {
+        boost::system::error_code ignored;
+        fs::remove_all(mPath, ignored);
+    }
+};
+
+// One definition file per process, rewritten for every input.
 const fs::path& DefinitionFile()
 {
-    static const fs::path directory = []
-    {
-        const fs::path made = fs::temp_directory_path() / fs::unique_path("scanner-fuzz-%%%%%%%%");
-        fs::create_directories(made);
-        std::atexit([] { fs::remove_all(DefinitionFile().parent_path()); });
-        return made;
-    }();
-    static const fs::path file = directory / "definitions.json";
+    static const ScratchDirectory directory("scanner-fuzz-%%%%%%%%");
+    static const fs::path file = directory.mPath / "definitions.json";
     return file;
 }
 } // namespace
