@@ -264,9 +264,14 @@ TEST(HttpClient, RefusedConnectionIsAConnectionError)
     EXPECT_FALSE(client.HasBytesToRead());
     client.Setup(url);
     EXPECT_EQ(client.GetResult(), HttpResultConnectionError);
+    client.Setup("user:s3cret@" + url);
+    EXPECT_EQ(client.GetResult(), HttpResultConnectionError);
     close(blocker);
     const std::string output = log.Release();
     EXPECT_NE(output.find("Error connecting to " + url + ": "), std::string::npos) << output;
+    EXPECT_NE(output.find("Error connecting to user:********@" + url + ": "), std::string::npos)
+        << output;
+    EXPECT_EQ(output.find("s3cret"), std::string::npos) << output;
 }
 
 TEST(HttpClient, NextSetupAfterAConnectionErrorStartsAFreshConnection)
@@ -495,4 +500,35 @@ TEST(HttpClient, CountersCanBeReadFromAnotherThread)
     observer.join();
     EXPECT_EQ(client.GetResult(), HttpResultComplete);
     EXPECT_EQ(sink.str(), contents);
+}
+
+TEST(HttpClient, ResumesAFileServedFromDisk)
+{
+    TempDirectory directory;
+    const std::string contents = Resource(30000);
+    Korvane::Testing::WriteFile(directory / "served.dmg", contents);
+    LoopbackHttpServer server(
+        [&](const RecordedRequest& request)
+        {
+            return request.mTarget == "/files/served.dmg"
+                       ? ScriptedResponse::File(directory / "served.dmg", request)
+                       : ScriptedResponse::Status(404);
+        });
+    const auto local = directory / "local.dmg";
+    Korvane::Testing::WriteFile(local, contents.substr(0, 10000));
+
+    HttpClient client;
+    client.StartingAt(10000).Setup(server.Url("/files/served.dmg"));
+    ASSERT_TRUE(client.HasSetupSucceeded());
+    {
+        std::ofstream sink(local.string(), std::ios::binary | std::ios::app);
+        ReadAll(client, sink);
+    }
+    EXPECT_EQ(client.GetResult(), HttpResultComplete);
+    EXPECT_EQ(client.GetPosition(), 30000);
+    EXPECT_EQ(Korvane::Testing::ReadFile(local), contents);
+
+    client.StartingAt(0).Setup(server.Url("/files/missing.dmg"));
+    EXPECT_FALSE(client.HasSetupSucceeded());
+    EXPECT_EQ(client.GetResult(), HttpResultNone);
 }

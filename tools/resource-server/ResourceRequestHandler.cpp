@@ -50,18 +50,20 @@ std::vector<std::string> Segments(const std::string& path)
     return segments;
 }
 
-// The N of "bytes=N-"; nullopt for any other form, which is then ignored.
-std::optional<uint64_t> OpenRangeStart(const std::string& range)
+// Reads the N of "bytes=N-" into `start`; false for any other form, which
+// is then ignored.
+bool ParseOpenRange(const std::string& range, uint64_t& start)
 {
     const std::string prefix = "bytes=";
     if (!boost::algorithm::starts_with(range, prefix) || range.size() < prefix.size() + 2 ||
         range.back() != '-')
-        return std::nullopt;
+        return false;
     const std::string digits = range.substr(prefix.size(), range.size() - prefix.size() - 1);
     if (digits.size() > 19 ||
         !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
-        return std::nullopt;
-    return std::stoull(digits);
+        return false;
+    start = std::stoull(digits);
+    return true;
 }
 
 bool IsInside(const boost::filesystem::path& candidate, const boost::filesystem::path& root)
@@ -170,9 +172,9 @@ int ResourceRequestHandler::SendFile(const boost::filesystem::path& file,
     response.setContentType("application/octet-stream");
     response.set("Accept-Ranges", "bytes");
 
-    const std::optional<uint64_t> start =
-        request.has("Range") ? OpenRangeStart(request.get("Range")) : std::nullopt;
-    if (start && *start >= size)
+    uint64_t from = 0;
+    const bool ranged = request.has("Range") && ParseOpenRange(request.get("Range"), from);
+    if (ranged && from >= size)
     {
         response.setStatusAndReason(HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE);
         response.set("Content-Range", "bytes */" + std::to_string(size));
@@ -180,10 +182,9 @@ int ResourceRequestHandler::SendFile(const boost::filesystem::path& file,
         response.send();
         return HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE;
     }
-    const uint64_t from = start.value_or(0);
-    const auto status = start ? HTTPResponse::HTTP_PARTIAL_CONTENT : HTTPResponse::HTTP_OK;
+    const auto status = ranged ? HTTPResponse::HTTP_PARTIAL_CONTENT : HTTPResponse::HTTP_OK;
     response.setStatusAndReason(status);
-    if (start)
+    if (ranged)
         response.set("Content-Range", "bytes " + std::to_string(from) + "-" +
                                           std::to_string(size - 1) + "/" + std::to_string(size));
     response.setContentLength64(static_cast<Poco::UInt64>(size - from));

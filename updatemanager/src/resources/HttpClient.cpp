@@ -59,6 +59,14 @@ std::string LoggableUri(Poco::URI uri)
         uri.setUserInfo(userInfo.substr(0, colon + 1) + kPasswordMask);
     return uri.toString();
 }
+// The caller's URL for the log: unchanged unless it carries a password.
+std::string LoggableUrl(const std::string& callerUrl, const Poco::URI& uri, bool schemeAdded)
+{
+    if (uri.getUserInfo().find(':') == std::string::npos)
+        return callerUrl;
+    const std::string masked = LoggableUri(uri);
+    return schemeAdded ? masked.substr(std::string("http://").size()) : masked;
+}
 } // namespace
 
 HttpClient::HttpClient()
@@ -84,8 +92,8 @@ HttpClient& HttpClient::Setup(const std::string& url)
     if (mResponseStream != nullptr)
         DropBody();
 
-    const std::string fullUrl =
-        boost::algorithm::istarts_with(url, "http:/") ? url : "http://" + url;
+    const bool schemeAdded = !boost::algorithm::istarts_with(url, "http:/");
+    const std::string fullUrl = schemeAdded ? "http://" + url : url;
     const Poco::URI uri(fullUrl);
     Log(eLogDebug, "Request URI: ", LoggableUri(uri));
 
@@ -97,7 +105,8 @@ HttpClient& HttpClient::Setup(const std::string& url)
     }
     catch (const std::exception& error)
     {
-        Log(eLogError, "Error connecting to ", url, ": ", ExceptionText(error));
+        Log(eLogError, "Error connecting to ", LoggableUrl(url, uri, schemeAdded), ": ",
+            ExceptionText(error));
         mSetupSucceeded = false;
         mResponseStream = nullptr;
         ResetConnection();
