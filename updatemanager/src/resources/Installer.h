@@ -6,7 +6,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+namespace Korvane
+{
+namespace Platform
+{
+class IPrivilegeBroker;
+} // namespace Platform
+} // namespace Korvane
 
 namespace Korvane
 {
@@ -55,6 +64,42 @@ class Installer
     // Throws boost::property_tree::json_parser_error when the file cannot be
     // written.
     void ConfirmDownload(const std::string& checksum);
+
+    // Install sequence, on the install thread: mounts a ".dmg" at a free
+    // mount point, finds the package inside and installs it (silently through
+    // the helper tool, else by opening it for the user); unmounts afterwards.
+    // Reports only through the status: InstallComplete, Error, UpdateNeeded
+    // (file missing), or unchanged after a file-system error. Logs on "install".
+    void Run();
+    // Hands this installer to the install thread (created on first use); it
+    // must stay alive, at this address, until the thread hands it back.
+    void StartInstall();
+    // Asks the install thread to end after the installers already handed to
+    // it, and waits for it.
+    void ExitInstall();
+    // Installs `path` through the helper tool when `silent`, else opens it
+    // with the open tool and waits until the user quits the application
+    // (always true then).
+    bool OpenInstaller(const std::string& path, bool silent);
+    // Obtains administrator rights, makes sure the helper tool serves, and has
+    // it run `command` (quoted by the helper's command-line rule). True only
+    // for the reply "ok". Up to five attempts while the channel fails.
+    bool ExecuteWithPriviledges(const std::string& command);
+
+    // Disk images. Logged on "install" (the look-up's error on
+    // "update_manager"); they never throw, except FindAvailableVolume, whose
+    // file-system errors reach the caller.
+    static bool MountVolume(const boost::filesystem::path& image,
+                            const boost::filesystem::path& mountPoint);
+    static void UnmountVolume(const boost::filesystem::path& mountPoint);
+    static boost::filesystem::path FindAvailableVolume(const boost::filesystem::path& base);
+    std::string FindFileWithExtension(const boost::filesystem::path& directory,
+                                      const std::string& extension);
+
+    // Replaces the broker that grants rights and installs the helper tool
+    // (null restores the platform's own, which starts the helper from the
+    // directory of the running executable). For tests and embedding.
+    static void SetPrivilegeBroker(std::shared_ptr<Platform::IPrivilegeBroker> broker);
 
   private:
     std::string mDownloadUrl;
