@@ -81,6 +81,9 @@ TEST_P(ResourceFault, GivesNoProductDescription)
     CapturedStdout capture;
     CSingleton<CLog>::getInstance()->SetChannelLevels(
         {{"web", eLogInfo}, {"update_manager", eLogInfo}});
+    // Made once before the server starts, so that making a large answer does
+    // not count against the client's time-out.
+    resourceCase.answer();
     LoopbackHttpServer server([&resourceCase](const RecordedRequest&)
                               { return resourceCase.answer(); });
 
@@ -144,9 +147,13 @@ INSTANTIATE_TEST_SUITE_P(
                      [] { return Json(std::string(1000000, '[') + std::string(1000000, ']')); },
                      false, HttpResultComplete, "Invalid json format Response: "},
         ResourceCase{"FiftyMegabyteAnswer",
-                     [] {
-                         return Json(Answer("1", Resource(R"(, "padding": ")" +
-                                                          std::string(50 << 20, 'x') + "\"")));
+                     []
+                     {
+                         // Built once: copying it is quick, building it is not.
+                         static const ScriptedResponse answer =
+                             Json(Answer("1", Resource(R"(, "padding": ")" +
+                                                       std::string(50 << 20, 'x') + "\"")));
+                         return answer;
                      },
                      false, HttpResultNone, "Resource answer too large"},
         ResourceCase{"ProductOfAnotherSku",
