@@ -4,6 +4,8 @@
 #include <boost/property_tree/xml_parser.hpp>
 
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace pt = boost::property_tree;
 
@@ -16,6 +18,37 @@ namespace
 {
 
 const char kVersionKey[] = "CFBundleVersion";
+// A property list nests a few levels; the recursive XML reader would exhaust
+// the stack on a deeply nested file long before it could fail cleanly.
+constexpr size_t kMaxElementDepth = 256;
+
+// Whether some element opens deeper than `maxDepth`, in one pass. Errs on
+// the deep side: every '<' that starts a name opens a level, "</" and the
+// "/>" of an opening tag close one.
+bool NestsDeeperThan(const std::string& text, size_t maxDepth)
+{
+    size_t depth = 0;
+    bool inOpeningTag = false;
+    for (size_t at = 0; at < text.size(); ++at)
+    {
+        if (text[at] == '>')
+        {
+            if (inOpeningTag && at > 0 && text[at - 1] == '/' && depth > 0)
+                --depth;
+            inOpeningTag = false;
+            continue;
+        }
+        if (text[at] != '<')
+            continue;
+        const char next = at + 1 < text.size() ? text[at + 1] : '\0';
+        inOpeningTag = next != '/' && next != '!' && next != '?';
+        if (next == '/' && depth > 0)
+            --depth;
+        if (inOpeningTag && ++depth > maxDepth)
+            return true;
+    }
+    return false;
+}
 
 bool IsMarkup(const std::string& name)
 {
@@ -60,8 +93,13 @@ bool ReadBundleVersion(const std::string& bundlePath, std::string& version)
         std::ifstream in(bundlePath + "/Contents/Info.plist", std::ios::binary);
         if (!in)
             return false;
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        if (NestsDeeperThan(text, kMaxElementDepth))
+            return false;
+        std::istringstream xml(text);
         pt::ptree document;
-        pt::read_xml(in, document);
+        pt::read_xml(xml, document);
         return FindVersion(document, version);
     }
     catch (const std::exception&)

@@ -248,3 +248,21 @@ TEST(ComputeStatusCorpusTest, SeedsAreJudgedWithoutCrashing)
     }
     EXPECT_GE(seeds, 5u);
 }
+
+// A confirm file nested deep enough to exhaust the stack of a recursive JSON
+// reader is refused like any unreadable one: partial download, file deleted.
+TEST(ComputeStatusCorpusTest, DeeplyNestedConfirmFileIsAPartialDownload)
+{
+    CapturedStdout capture;
+    CSingleton<CLog>::getInstance()->SetChannelLevels({{"update_manager", eLogInfo}});
+    TempDirectory directory;
+    WriteFile(directory / "Setup.dmg", "hello world");
+    WriteFile(directory / "Setup.dmg.confirm",
+              "{\"size\": " + std::string(200000, '[') + std::string(200000, ']') + "}");
+    Installer installer("u", directory / "Setup.dmg", Error, "1.0", "2.0");
+    EXPECT_EQ(installer.GetStatus(), DownloadPaused);
+    EXPECT_EQ(installer.GetStartingPosition(), 11);
+    EXPECT_FALSE(fs::exists(directory / "Setup.dmg.confirm"));
+    CSingleton<CLog>::destroyInstance();
+    EXPECT_NE(capture.Release().find("Error reading confirm file "), std::string::npos);
+}

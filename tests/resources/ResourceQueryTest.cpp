@@ -350,3 +350,17 @@ TEST(HttpResourceClient, TotalMismatchFromTheCorpusIsInvalid)
     ASSERT_TRUE(client.Get(server.Url("/api"), answer, nullptr));
     EXPECT_FALSE(ProductResources(answer).IsValidResources());
 }
+
+// A recursive JSON reader would run out of stack on these; they are refused.
+TEST(HttpResourceClientParse, DeeplyNestedAnswerIsNotJson)
+{
+    CapturedStdout capture;
+    CSingleton<CLog>::getInstance()->SetChannelLevels({{"web", eLogInfo}});
+    ptree answer;
+    EXPECT_FALSE(HttpResourceClient::ParseAnswer(std::string(300000, '['), answer));
+    EXPECT_FALSE(HttpResourceClient::ParseAnswer(
+        "{\"total\": 1, \"resources\": [" + std::string(300000, '{') + "]}", answer));
+    EXPECT_TRUE(HttpResourceClient::ParseAnswer("{\"a\": [[[[{\"b\": [1]}]]]]}", answer));
+    CSingleton<CLog>::destroyInstance();
+    EXPECT_NE(capture.Release().find("Invalid json format Response: "), std::string::npos);
+}

@@ -260,3 +260,26 @@ TEST(VersionFinderSetTest, UnreadableBundleIsFoundAsUnknownAndBadFourthPartKeeps
     EXPECT_TRUE(found);
     EXPECT_EQ(version, "1.2.3");
 }
+
+// The recursive XML reader must never see a deeply nested list: it would run
+// out of stack. A list nested a little deeper than any real one still reads.
+TEST(BundleVersionTest, DeeplyNestedInformationListFailsWithoutCrashing)
+{
+    TempDirectory directory;
+    std::string deep;
+    for (int level = 0; level < 200000; ++level)
+        deep += "<a>";
+    WriteBundle(directory / "Deep.app", "<plist version=\"1.0\"><dict>" + deep);
+    std::string version = kUntouched;
+    EXPECT_FALSE(SharedObject::GetBundleVersionMac((directory / "Deep.app").string(), version));
+    EXPECT_EQ(version, kUntouched);
+
+    std::string nested = "<key>Nested</key>";
+    for (int level = 0; level < 50; ++level)
+        nested = "<dict><key>Inner</key><dict/>" + nested + "<x/></dict>";
+    WriteBundle(directory / "Nested.app",
+                "<plist version=\"1.0\"><dict>" + nested +
+                    "<key>CFBundleVersion</key><string>1.2.3</string></dict></plist>");
+    EXPECT_TRUE(SharedObject::GetBundleVersionMac((directory / "Nested.app").string(), version));
+    EXPECT_EQ(version, "1.2.3");
+}

@@ -3,10 +3,15 @@
 #include "ProductDescription.h"
 #include "basictools/logger/CLog.h"
 #include "resources/Check.h"
+#include "scanner/JsonCommentStripper.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace fs = boost::filesystem;
 namespace pt = boost::property_tree;
@@ -17,6 +22,9 @@ namespace UpdateManager
 {
 namespace
 {
+// A confirm file is one flat object.
+constexpr size_t kMaxConfirmDepth = 16;
+
 template <typename... Parts> void Log(ELogLevel level, const Parts&... parts)
 {
     CSingleton<CLog>::getInstance()->buildLog("update_manager", level, parts...);
@@ -29,7 +37,18 @@ int64_t ReadConfirmedSize(const fs::path& confirm)
     pt::ptree document;
     try
     {
-        pt::read_json(confirm.string(), document);
+        std::ifstream in(confirm.string(), std::ios::binary);
+        if (!in)
+            throw pt::json_parser_error("cannot open file", confirm.string(), 0);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        if (in.bad())
+            throw pt::json_parser_error("read error", confirm.string(), 0);
+        // The recursive reader would run out of stack on a deeply nested file.
+        if (const size_t line = FindExcessiveNesting(text, kMaxConfirmDepth))
+            throw pt::json_parser_error("nesting too deep", confirm.string(), line);
+        std::istringstream json(text);
+        pt::read_json(json, document);
     }
     // Besides parse errors, a read failure (the confirm path is a directory,
     // an I/O error) escapes the parser as a stream exception.
