@@ -2,6 +2,7 @@
 // The first input byte sets the installer file's size (0 to 255 bytes); the
 // rest is the confirm file.
 #include "resources/Installer.h"
+#include "ScratchDirectory.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
@@ -11,25 +12,12 @@
 #include <fstream>
 #include <string>
 
+
 namespace fs = boost::filesystem;
 
 namespace
 {
-// A scratch directory for the whole run, removed when the process exits.
-struct ScratchDirectory
-{
-    fs::path mPath;
-    explicit ScratchDirectory(const std::string& pattern)
-        : mPath(fs::temp_directory_path() / fs::unique_path(pattern))
-    {
-        fs::create_directories(mPath);
-    }
-    ~ScratchDirectory()
-    {
-        boost::system::error_code ignored;
-        fs::remove_all(mPath, ignored);
-    }
-};
+using Korvane::Fuzzing::ScratchDirectory;
 
 const fs::path& Directory()
 {

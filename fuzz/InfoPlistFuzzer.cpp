@@ -1,5 +1,6 @@
 // An installed bundle's Contents/Info.plist, read for its "CFBundleVersion".
 #include "platform/BundleInfo.h"
+#include "ScratchDirectory.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
@@ -9,25 +10,12 @@
 #include <fstream>
 #include <string>
 
+
 namespace fs = boost::filesystem;
 
 namespace
 {
-// A scratch directory for the whole run, removed when the process exits.
-struct ScratchDirectory
-{
-    fs::path mPath;
-    explicit ScratchDirectory(const std::string& pattern)
-        : mPath(fs::temp_directory_path() / fs::unique_path(pattern))
-    {
-        fs::create_directories(mPath);
-    }
-    ~ScratchDirectory()
-    {
-        boost::system::error_code ignored;
-        fs::remove_all(mPath, ignored);
-    }
-};
+using Korvane::Fuzzing::ScratchDirectory;
 
 // One bundle per process; its Info.plist is rewritten for every input.
 const fs::path& Bundle()

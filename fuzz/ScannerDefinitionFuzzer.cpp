@@ -2,6 +2,7 @@
 // reader and the rules turned into version finders, then a scan of them.
 #include "scanner/JsonCommentStripper.h"
 #include "scanner/Scanner.h"
+#include "ScratchDirectory.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
@@ -11,25 +12,12 @@
 #include <fstream>
 #include <string>
 
+
 namespace fs = boost::filesystem;
 
 namespace
 {
-// A scratch directory for the whole run, removed when the process exits.
-struct ScratchDirectory
-{
-    fs::path mPath;
-    explicit ScratchDirectory(const std::string& pattern)
-        : mPath(fs::temp_directory_path() / fs::unique_path(pattern))
-    {
-        fs::create_directories(mPath);
-    }
-    ~ScratchDirectory()
-    {
-        boost::system::error_code ignored;
-        fs::remove_all(mPath, ignored);
-    }
-};
+using Korvane::Fuzzing::ScratchDirectory;
 
 // One definition file per process, rewritten for every input.
 const fs::path& DefinitionFile()
