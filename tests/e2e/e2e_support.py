@@ -496,12 +496,33 @@ class Workspace:
     def close(self):
         shutil.rmtree(self.directory, ignore_errors=True)
 
+    def processes(self):
+        """Every live process started for this workspace (the updater, the
+        helper tool, the stand-in tools): they carry its platform root in
+        their environment."""
+        marker = ("UPDATER_PLATFORM_ROOT=%s" % self.platform_root).encode()
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as stream:
+                    environment = stream.read().split(b"\0")
+                with open("/proc/%s/stat" % entry) as stream:
+                    stat = stream.read()
+            except OSError:
+                continue
+            if marker in environment and stat[stat.rfind(")") + 2] != "Z":
+                found.append(int(entry))
+        return found
+
 
 class UpdaterRun:
     """The updater started in its own process group, so that whatever it
     starts (the helper tool) can be found and ended with it."""
 
-    def __init__(self, workspace, display, server, sku, relaunch_args=(), log="*=info"):
+    def __init__(self, workspace, display, server, sku, relaunch_args=(), log="*=info",
+                 executable=None, cwd=None):
         environment = dict(os.environ)
         environment.update({
             "HOME": workspace.home,
@@ -513,10 +534,12 @@ class UpdaterRun:
         })
         self.output_path = workspace.path("updater-output.txt")
         self.output = open(self.output_path, "w")
-        command = [updater_path(), "--product-sku", sku, "--", workspace.relaunch_target]
+        command = [executable or updater_path(), "--product-sku", sku, "--",
+                   workspace.relaunch_target]
         command += list(relaunch_args)
         self.process = subprocess.Popen(command, env=environment, stdout=self.output,
-                                        stderr=subprocess.STDOUT, start_new_session=True)
+                                        stderr=subprocess.STDOUT, start_new_session=True,
+                                        cwd=cwd)
         self.pgid = self.process.pid
 
     def wait(self, seconds=WAIT_SECONDS):
