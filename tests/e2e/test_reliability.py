@@ -316,6 +316,17 @@ class KilledHelperTest(ReliabilityTestCase):
         self.quit_failed_install(run, window, "helper-killed.png")
         # Let the orphaned stand-in go; it must not stay behind.
         open(os.path.join(root, "installer.release"), "w").close()
+        e2e.wait_for(lambda: not self.workspace.processes())
+        self.assertEqual(self.workspace.processes(), [])
+        run.close()
+
+        # The next start, with a working installer, gets a new helper in
+        # spite of the socket the killed one left, and installs.
+        shutil.copy2(os.path.join(e2e.source_dir(), "platform", "linux", "standins",
+                                  "installer"), os.path.join(root, "usr", "sbin", "installer"))
+        again = self.start_updater(server.address)
+        self.assert_exits(again, 0)
+        self.assert_installed_and_relaunched(again)
 
 
 class MissingHelperTest(ReliabilityTestCase):
@@ -432,14 +443,20 @@ class HostileInputTest(ReliabilityTestCase):
                     stream.write("mine")
                 before = self.snapshot()
                 run = self.start_updater(server.address)
-                e2e.wait_for(lambda: not run.running() or self.xvfb.visible_windows())
-                if run.running():
-                    # A window reports the failure; closing it ends the run.
-                    self.xvfb.close_window(self.xvfb.visible_windows()[0])
+                windows = []
+
+                def ended():
+                    windows.extend(self.xvfb.visible_windows())
+                    return not run.running()
+
+                e2e.wait_for(ended)
                 code = run.wait()
                 output = run.text()
                 run.close()
-                self.assertIsNotNone(code, output)
+                # No download can start: the updater ends as for any start
+                # failure, without a window.
+                self.assertEqual(code, 1, output)
+                self.assertEqual(windows, [], "a window was shown")
                 self.assertEqual(server.file_requests, [], output)
                 self.assertEqual(self.downloads(), ["keep.txt"])
                 self.assertEqual(self.snapshot(), before)
